@@ -1,0 +1,122 @@
+// Turning a raw camera frame into one float image in host byte order.
+#include <cmath>
+#include <cstring>
+
+#include "boundary.h"
+#include "lvtinternal.h"
+#include "lvtprocess.h"
+#include "vyxplugin.h"
+
+namespace {
+
+// Pixel words of one camera image (64 x 50); images in a raw frame follow
+// one another at this stride plus their header.
+constexpr uint64_t kImageWords = 3200;
+constexpr uint32_t kTypeWord = 2;
+
+uint32_t loadWord(const unsigned char* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+float bigEndianFloat(const unsigned char* p) {
+  const uint32_t w = __builtin_bswap32(loadWord(p));
+  float f;
+  std::memcpy(&f, &w, sizeof f);
+  return f;
+}
+
+// Reverses the bytes of every 32-bit word. Works on the bits, not on float
+// values, so every pattern (NaNs included) arrives unchanged; the simple
+// loop vectorises.
+void swapWords(const unsigned char* __restrict in, unsigned char* __restrict out, size_t words) {
+  for (size_t i = 0; i < words; ++i) {
+    const uint32_t w = __builtin_bswap32(loadWord(in + 4 * i));
+    std::memcpy(out + 4 * i, &w, sizeof w);
+  }
+}
+
+int fail(unsigned int id, const char* text, int code) {
+  g_pdata[id].errorMessage = text;
+  return code;
+}
+
+int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void** output,
+            unsigned int numIn, DataDescription* fmtIn, void** input) {
+  if (!pidOk(id)) {
+    g_pdata[0].errorMessage.clear();
+    return VYX_INVALID_HANDLE;
+  }
+  if (numIn == 0) return fail(id, "need at least one input data block", VYX_NOT_SUPPORTED);
+  if (fmtIn == nullptr) return fail(id, vyxlvt::kNullArgument, VYX_INVALID_VALUE);
+
+  unsigned int idx = 0;
+  for (unsigned int c = 0; c < numIn; ++c) {
+    if (fmtIn[c].type == VYX_TYPE_50003 || fmtIn[c].type == VYX_TYPE_50004) idx = c;
+  }
+  const DataDescription in = fmtIn[idx];  // a copy: fmtOut may alias it
+  uint32_t headerSize;
+  if (in.type == VYX_TYPE_50003) {
+    headerSize = 17;
+  } else if (in.type == VYX_TYPE_50004) {
+    headerSize = 103;
+  } else {
+    return fail(id, "input data type not supported", VYX_NOT_SUPPORTED);
+  }
+
+  // Without an output description there is no type to check.
+  if (numOut == 0 || fmtOut == nullptr)
+    return fail(id, "need exactly one output data block", VYX_NOT_SUPPORTED);
+  const int imageType = processlvt::imageTypeFor(fmtOut[0].type);
+  if (imageType < 0) return fail(id, "output data type not supported", VYX_NOT_SUPPORTED);
+  if (numOut != 1) return fail(id, "need exactly one output data block", VYX_NOT_SUPPORTED);
+
+  // In 64 bits: the product must not wrap into a small size that fits.
+  const uint64_t pixels = uint64_t{in.std.numColumns} * in.std.numRows;
+  const uint64_t sizeNeeded = pixels * 4u;
+  if (fmtOut[0].size < sizeNeeded)
+    return fail(id, "not enough memory provided", VYX_BUFFER_TOO_SMALL);
+  if (output == nullptr || output[0] == nullptr || input == nullptr || input[idx] == nullptr)
+    return fail(id, vyxlvt::kNullArgument, VYX_INVALID_VALUE);
+
+  const DataDescription temp = fmtOut[0];
+  fmtOut[0] = in;
+  fmtOut[0].size = static_cast<uint32_t>(sizeNeeded);
+  fmtOut[0].type = temp.type;
+  fmtOut[0].PID = id;
+  fmtOut[0].DID = g_pdid++;
+  fmtOut[0].subHeaderType = VYX_SUBHEADER_IMAGE;
+  fmtOut[0].std.subType = 0;
+  fmtOut[0].std.numSubImages = 1;
+
+  // Word 2 of each image header carries the image type; the first within 0.5
+  // of the request wins (a type word that is not a number matches too).
+  const auto* inp = static_cast<const unsigned char*>(input[idx]);
+  const uint64_t words = in.size / 4u;
+  const float requested = static_cast<float>(imageType);
+  uint64_t dptr = kTypeWord;
+  while (dptr < words && std::fabs(bigEndianFloat(inp + 4 * dptr) - requested) > 0.5f) {
+    dptr += headerSize + kImageWords;
+  }
+  // The matched image's pixels must lie inside the block as well.
+  const uint64_t firstPixel = dptr + headerSize - kTypeWord;
+  if (dptr >= words || firstPixel + pixels > words)
+    return fail(id, "could not find requested data", VYX_NOT_AVAILABLE);
+
+  swapWords(inp + 4 * firstPixel, static_cast<unsigned char*>(output[0]),
+            static_cast<size_t>(pixels));
+  return VYX_OK;
+}
+
+}  // namespace
+
+extern "C" int vyxpProcess(unsigned int id, unsigned int numOut, DataDescription* fmtOut,
+                           void** output, unsigned int numIn, DataDescription* fmtIn,
+                           void** input) {
+  return lvt::guarded([&] { return process(id, numOut, fmtOut, output, numIn, fmtIn, input); },
+                      [id](const char* text) {
+                        auto it = g_pdata.find(id);
+                        (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
+                      });
+}

@@ -1,0 +1,43 @@
+#include "lvtinternal.h"
+
+#include <XmlRpcException.h>
+
+std::map<unsigned int, vyxlvt::PluginData> g_data;
+uint32_t g_did = 1;
+
+bool idOk(unsigned int id) { return g_data.find(id) != g_data.end(); }
+
+namespace vyxlvt {
+
+const uint32_t validModulationFrequencies[1] = {20000000};
+
+PluginData::PluginData() {
+  dataCommand.insert('d');
+  dataCommand.insert('i');
+  clearFlags();
+  itime0 = -1;
+  itime1 = -1;
+}
+
+void PluginData::clearFlags() { imageTypes.clear(); }
+
+void setErrorSlot(const char* text) { g_data[0].errorMessage = text; }
+
+PluginData* openCamera(unsigned int id) {
+  auto it = g_data.find(id);
+  if (it == g_data.end() || !it->second.xmlRpc || !it->second.sock) return nullptr;
+  return &it->second;
+}
+
+int answerInt(const XmlRpc::XmlRpcValue& answer, int i) {
+  // Only the const accessors: the non-const ones would grow a short answer
+  // and read a made-up element.
+  if (answer.getType() != XmlRpc::XmlRpcValue::TypeArray || i >= answer.size())
+    throw XmlRpc::XmlRpcException("answer is not an array of the expected length");
+  const XmlRpc::XmlRpcValue& element = answer[i];
+  if (element.getType() != XmlRpc::XmlRpcValue::TypeInt)
+    throw XmlRpc::XmlRpcException("answer element is not an integer");
+  return static_cast<int>(element);
+}
+
+}  // namespace vyxlvt

@@ -1,0 +1,136 @@
+// The source plug-in's instance record, its registry, the front-end data
+// exchange and the XML-RPC command helpers.
+#ifndef LVT_LVTINTERNAL_H
+#define LVT_LVTINTERNAL_H
+
+#include <XmlRpc.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "vyxtcpsocket.h"
+
+namespace vyxlvt {
+
+// One open camera. The socket and the client belong to the instance: exactly
+// one of each per open record, released when the record is erased.
+struct PluginData {
+  PluginData();
+  PluginData(PluginData&&) = default;
+  PluginData& operator=(PluginData&&) = default;
+
+  // Forgets the image types of the previous frame.
+  void clearFlags();
+
+  std::string url;
+  std::unique_ptr<vyx::TCPSocket> sock;
+  uint16_t dataPort = 50002;
+  std::set<char> dataCommand;
+  std::unique_ptr<XmlRpc::XmlRpcClient> xmlRpc;
+  std::vector<char> data;
+  std::string errorMessage;
+  int32_t itime0 = -1;
+  int32_t itime1 = -1;
+  uint32_t fps = 0;
+  std::array<int32_t, 9> frontendData{};
+  uint32_t version = 0;  // no frame format known before the first header
+  // Kept as a vector so that a steady stream of updates reuses its storage.
+  std::vector<int> imageTypes;
+};
+
+extern const uint32_t validModulationFrequencies[1];
+
+// Texts this plug-in adds for calls that pass a null pointer where the host
+// must provide memory or a text.
+constexpr const char* kNullArgument = "null pointer argument";
+
+// Client addresses the camera is told about when it is connected and
+// disconnected; fixed by the camera's control protocol, not settings.
+constexpr const char* kConnectAddress = "192.168.0.1";
+constexpr const char* kDisconnectAddress = "192.168.0.2";
+constexpr int kControlPort = 8080;
+
+}  // namespace vyxlvt
+
+extern std::map<unsigned int, vyxlvt::PluginData> g_data;
+extern uint32_t g_did;
+
+bool idOk(unsigned int id);
+
+// Trims leading white space of any kind and trailing blanks.
+std::string stripString(std::string s);
+
+namespace vyxlvt {
+
+// The error slot: the record under handle 0 that holds the texts of calls
+// that have no valid instance.
+void setErrorSlot(const char* text);
+
+// The record of an open camera, or null when the handle names none or names
+// the error slot, which has neither a socket nor a client.
+PluginData* openCamera(unsigned int id);
+
+// Every camera call gives up after this long; a camera that keeps silent is
+// then taken as unreachable.
+constexpr double kRpcTimeoutSeconds = 10.0;
+
+// Reads element i of an array answer as an integer; raises the library's
+// exception when the answer is not an array, is too short or holds another type.
+int answerInt(const XmlRpc::XmlRpcValue& answer, int i);
+
+template <typename T>
+void sendXMLCommand1(XmlRpc::XmlRpcClient* xmlRpc, const char* cmd, T p1) {
+  XmlRpc::XmlRpcValue args;
+  XmlRpc::XmlRpcValue result;
+  args[0] = p1;
+  if (!xmlRpc->execute(cmd, args, result, kRpcTimeoutSeconds)) throw 1;
+}
+
+template <typename T1, typename T2>
+void sendXMLCommand2(XmlRpc::XmlRpcClient* xmlRpc, const char* cmd, T1 p1, T2 p2) {
+  XmlRpc::XmlRpcValue args;
+  XmlRpc::XmlRpcValue result;
+  args[0] = p1;
+  args[1] = p2;
+  if (!xmlRpc->execute(cmd, args, result, kRpcTimeoutSeconds)) throw 1;
+}
+
+template <typename R>
+R sendXMLRCommand0(XmlRpc::XmlRpcClient* xmlRpc, const char* cmd) {
+  XmlRpc::XmlRpcValue args;  // never assigned: the request carries no parameters
+  XmlRpc::XmlRpcValue result;
+  if (!xmlRpc->execute(cmd, args, result, kRpcTimeoutSeconds)) throw 1;
+  return static_cast<R>(answerInt(result, 1));
+}
+
+void getFrontendData(PluginData* dat);
+void getFrontendData(unsigned int id);
+void setFrontendData(unsigned int id);
+
+}  // namespace vyxlvt
+
+#include "boundary.h"
+
+namespace vyxlvt {
+
+// The barrier for source entry points: an unexpected failure is reported
+// under the instance if the handle is open, else in the error slot.
+template <typename Body>
+int sourceGuarded(unsigned int id, Body&& body) noexcept {
+  return lvt::guarded(body, [id](const char* text) {
+    auto it = g_data.find(id);
+    if (it != g_data.end())
+      it->second.errorMessage = text;
+    else
+      setErrorSlot(text);
+  });
+}
+
+}  // namespace vyxlvt
+
+#endif

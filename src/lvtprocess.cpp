@@ -1,0 +1,97 @@
+// Opening processing instances and telling what they can produce.
+#include "lvtprocess.h"
+
+#include "boundary.h"
+#include "lvtinternal.h"
+#include "vyxplugin.h"
+
+std::map<unsigned int, processlvt::PluginData> g_pdata;
+uint32_t g_pdid = 1;
+
+extern "C" bool pidOk(unsigned int id) { return g_pdata.find(id) != g_pdata.end(); }
+
+namespace processlvt {
+
+int imageTypeFor(uint32_t outputType) {
+  switch (outputType) {
+    case VYX_TYPE_10001:
+      return 1;
+    case VYX_TYPE_10002:
+    case VYX_TYPE_10004:
+      return 2;
+    case VYX_TYPE_10020:
+      return 8;
+    case VYX_TYPE_10040:
+      return 9;
+    case VYX_TYPE_10080:
+      return 10;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace processlvt
+
+namespace {
+
+bool isRawFrame(uint32_t type) { return type == VYX_TYPE_50003 || type == VYX_TYPE_50004; }
+
+template <typename Body>
+int processingGuarded(unsigned int id, Body&& body) noexcept {
+  return lvt::guarded(body, [id](const char* text) {
+    auto it = g_pdata.find(id);
+    (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
+  });
+}
+
+}  // namespace
+
+extern "C" int vyxpInitProcessingPlugin(unsigned int handle, const char* /*param*/) {
+  return processingGuarded(0, [&]() -> int {
+    if (pidOk(handle)) {
+      g_pdata[0].errorMessage = "handle already exists";
+      return VYX_INVALID_VALUE;
+    }
+    g_pdata.emplace(handle, processlvt::PluginData());
+    return VYX_OK;
+  });
+}
+
+extern "C" int vyxpConfigureProcess(unsigned int id, char* /*result*/, size_t /*maxLen*/,
+                                    const char* /*cmd*/) {
+  return processingGuarded(id, [&]() -> int {
+    if (!pidOk(id)) {
+      g_pdata[0].errorMessage.clear();
+      return VYX_INVALID_HANDLE;
+    }
+    g_pdata[id].errorMessage = "command not available";
+    return VYX_NOT_SUPPORTED;
+  });
+}
+
+extern "C" int vyxpCanProcess(unsigned int id, int* result, unsigned int type, unsigned int numFmt,
+                              DataDescription* fmt) {
+  return processingGuarded(id, [&]() -> int {
+    if (!pidOk(id)) {
+      g_pdata[0].errorMessage.clear();
+      return VYX_INVALID_HANDLE;
+    }
+    if (result == nullptr || (fmt == nullptr && numFmt > 0)) {
+      g_pdata[id].errorMessage = vyxlvt::kNullArgument;
+      return VYX_INVALID_VALUE;
+    }
+    const int imageType = processlvt::imageTypeFor(type);
+    *result = -1;
+    if (imageType < 0) return VYX_OK;
+    const uint32_t bit = 1u << imageType;
+    for (unsigned int i = 0; i < numFmt; ++i) {
+      const DataDescription& d = fmt[i];
+      if (!isRawFrame(d.type) || (d.std.subType & bit) == 0) continue;
+      const uint64_t bytes = uint64_t{d.std.numColumns} * d.std.numRows * 4u;
+      // A size the result cannot hold cannot be produced either.
+      *result = bytes > static_cast<uint64_t>(INT32_MAX) ? -1 : static_cast<int>(bytes);
+      break;
+    }
+    return VYX_OK;
+  });
+}

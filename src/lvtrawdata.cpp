@@ -1,0 +1,80 @@
+// Handing the latest frame and its description to the host.
+#include <cstring>
+
+#include "lvtinternal.h"
+#include "vyxplugin.h"
+
+namespace {
+
+constexpr uint32_t kColumns = 64;
+constexpr uint32_t kRows = 50;
+constexpr int32_t kModulationFrequency = 20000000;
+
+// Runs body for an open handle; otherwise empties the error slot and
+// answers VYX_INVALID_HANDLE. A null output pointer is refused before
+// anything is written.
+template <typename Body>
+int withRecord(unsigned int id, const void* out, Body&& body) {
+  return vyxlvt::sourceGuarded(id, [&]() -> int {
+    auto it = g_data.find(id);
+    if (it == g_data.end()) {
+      vyxlvt::setErrorSlot("");
+      return VYX_INVALID_HANDLE;
+    }
+    if (out == nullptr) {
+      it->second.errorMessage = vyxlvt::kNullArgument;
+      return VYX_INVALID_VALUE;
+    }
+    return body(it->second);
+  });
+}
+
+}  // namespace
+
+extern "C" int vyxpGetRawDataSize(unsigned int id, size_t* result) {
+  return withRecord(id, result, [&](vyxlvt::PluginData& dat) {
+    *result = dat.data.size();
+    return VYX_OK;
+  });
+}
+
+extern "C" int vyxpGetRawData(unsigned int id, void* result) {
+  return withRecord(id, result, [&](vyxlvt::PluginData& dat) {
+    if (!dat.data.empty()) std::memcpy(result, dat.data.data(), dat.data.size());
+    return VYX_OK;
+  });
+}
+
+extern "C" int vyxpGetRawDataDescription(unsigned int id, VYXDataDescription* result) {
+  return withRecord(id, result, [&](vyxlvt::PluginData& dat) {
+    VYXDataDescription rdd;
+    std::memset(&rdd, 0, sizeof rdd);  // reserved and userData0 are never assigned
+    if (dat.version == 1007) {
+      rdd.type = VYX_TYPE_50003;
+    } else if (dat.version == 1013) {
+      rdd.type = VYX_TYPE_50004;
+    } else {
+      dat.errorMessage = "unknown raw data format";
+      return VYX_NOT_SUPPORTED;
+    }
+    rdd.subHeaderType = VYX_SUBHEADER_IMAGE;
+    rdd.std.numSubImages = 0;
+    rdd.std.subType = 0;
+    for (int t : dat.imageTypes) rdd.std.subType |= 1u << (static_cast<uint32_t>(t) & 31u);
+    rdd.std.numColumns = kColumns;
+    rdd.std.numRows = kRows;
+    const int32_t times[4] = {dat.itime0, dat.itime1, -1, -1};
+    const int32_t frequencies[4] = {kModulationFrequency, kModulationFrequency, -1, -1};
+    std::memcpy(rdd.std.integrationTime, times, sizeof times);
+    std::memcpy(rdd.std.modulationFrequency, frequencies, sizeof frequencies);
+    rdd.std.pixelAspectRatio = 1000;
+    rdd.std.pixelOrigin = 1;
+    rdd.std.timeStampHi = 0;
+    rdd.std.timeStampLo = 0;
+    rdd.size = static_cast<uint32_t>(dat.data.size());
+    rdd.PID = id;
+    rdd.DID = g_did;
+    std::memcpy(result, &rdd, sizeof rdd);
+    return VYX_OK;
+  });
+}
