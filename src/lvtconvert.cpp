@@ -72,17 +72,19 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
   if (imageType < 0) return fail(id, "output data type not supported", VYX_NOT_SUPPORTED);
   if (numOut != 1) return fail(id, "need exactly one output data block", VYX_NOT_SUPPORTED);
 
-  // In 64 bits: the product must not wrap into a small size that fits.
+  // Columns x rows fits in 64 bits but four times that may not, so the
+  // pixels are compared with the whole floats the capacity holds: a product
+  // must never wrap into a small size that fits.
   const uint64_t pixels = uint64_t{in.std.numColumns} * in.std.numRows;
-  const uint64_t sizeNeeded = pixels * 4u;
-  if (fmtOut[0].size < sizeNeeded)
+  if (pixels > fmtOut[0].size / 4u)
     return fail(id, "not enough memory provided", VYX_BUFFER_TOO_SMALL);
+  const uint32_t sizeNeeded = static_cast<uint32_t>(pixels * 4u);
   if (output == nullptr || output[0] == nullptr || input == nullptr || input[idx] == nullptr)
     return fail(id, vyxlvt::kNullArgument, VYX_INVALID_VALUE);
 
   const DataDescription temp = fmtOut[0];
   fmtOut[0] = in;
-  fmtOut[0].size = static_cast<uint32_t>(sizeNeeded);
+  fmtOut[0].size = sizeNeeded;
   fmtOut[0].type = temp.type;
   fmtOut[0].PID = id;
   fmtOut[0].DID = g_pdid++;

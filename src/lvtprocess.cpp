@@ -87,9 +87,10 @@ extern "C" int vyxpCanProcess(unsigned int id, int* result, unsigned int type, u
     for (unsigned int i = 0; i < numFmt; ++i) {
       const DataDescription& d = fmt[i];
       if (!isRawFrame(d.type) || (d.std.subType & bit) == 0) continue;
-      const uint64_t bytes = uint64_t{d.std.numColumns} * d.std.numRows * 4u;
-      // A size the result cannot hold cannot be produced either.
-      *result = bytes > static_cast<uint64_t>(INT32_MAX) ? -1 : static_cast<int>(bytes);
+      const uint64_t pixels = uint64_t{d.std.numColumns} * d.std.numRows;
+      // A size the result cannot hold cannot be produced either (tested on
+      // the pixels: four times them may wrap even in 64 bits).
+      *result = pixels > uint64_t{INT32_MAX / 4} ? -1 : static_cast<int>(pixels * 4u);
       break;
     }
     return VYX_OK;
