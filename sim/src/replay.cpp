@@ -47,7 +47,7 @@ std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& dir) {
   std::vector<fs::path> files;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    const bool isFrame = name.size() > 10 && name.compare(0, 6, "frame_") == 0 &&
+    const bool isFrame = name.size() >= 10 && name.compare(0, 6, "frame_") == 0 &&
                          name.compare(name.size() - 4, 4, ".raw") == 0;
     if (isFrame && it->is_regular_file()) files.push_back(it->path());
   }

@@ -35,7 +35,7 @@ double noise(uint32_t seed, uint64_t frame, uint64_t pixel, uint64_t channel) {
 }
 
 // Wall: z = kWallZ + kWallTiltX * x + kWallTiltY * y.
-constexpr double kWallZ = 2.4, kWallTiltX = 0.35, kWallTiltY = -0.15;
+constexpr double kWallZ = 2.1, kWallTiltX = 0.3, kWallTiltY = -0.12;
 constexpr double kSphereRadius = 0.32;
 
 struct Hit {
@@ -46,9 +46,9 @@ struct Hit {
 
 Hit castRay(const Vec& d, const Vec& centre, uint32_t seed) {
   const double tWall = kWallZ / (d.z - kWallTiltX * d.x - kWallTiltY * d.y);
-  const Vec wallNormal = scale(Vec{-kWallTiltX, -kWallTiltY, 1.0},
-                               1.0 / std::sqrt(kWallTiltX * kWallTiltX +
-                                               kWallTiltY * kWallTiltY + 1.0));
+  const Vec wallNormal =
+      scale(Vec{-kWallTiltX, -kWallTiltY, 1.0},
+            1.0 / std::sqrt(kWallTiltX * kWallTiltX + kWallTiltY * kWallTiltY + 1.0));
   const Vec p = scale(d, tWall);
   // 25 cm tiles whose offset depends on the seed, so different seeds look different.
   const double shift = static_cast<double>(seed % 97) * 0.013;
@@ -89,18 +89,27 @@ std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_
                     (static_cast<double>(r) + 0.5 - static_cast<double>(rows) / 2.0) / focal, 1.0};
       const Vec d = scale(ray, 1.0 / std::sqrt(dot(ray, ray)));
       const Hit hit = castRay(d, centre, cfg.seed);
-      const double amplitude =
-          std::max(1.0, 900.0 * hit.albedo * hit.cosine / (hit.t * hit.t) *
-                            (1.0 + 0.02 * noise(cfg.seed, f, pixel, 2)));
+      const double amplitude = std::max(1.0, 900.0 * hit.albedo * hit.cosine / (hit.t * hit.t) *
+                                                 (1.0 + 0.02 * noise(cfg.seed, f, pixel, 2)));
       // Range noise grows where little light comes back, as on a real sensor.
       const double t = hit.t + 0.004 * noise(cfg.seed, f, pixel, 1) * 300.0 / amplitude;
       double value = 0.0;
       switch (imageType) {
-        case 1: value = t; break;
-        case 2: value = amplitude; break;
-        case 8: value = t * d.x; break;
-        case 9: value = t * d.y; break;
-        default: value = t * d.z; break;
+        case 1:
+          value = t;
+          break;
+        case 2:
+          value = amplitude;
+          break;
+        case 8:
+          value = t * d.x;
+          break;
+        case 9:
+          value = t * d.y;
+          break;
+        default:
+          value = t * d.z;
+          break;
       }
       putFloatBE(out.data() + 4 * pixel, static_cast<float>(value));
     }

@@ -20,8 +20,8 @@ namespace lvtsim {
 struct CameraConfig {
   std::string address = "127.0.0.1";  // bind address for both channels; must be in 127.0.0.0/8
   uint16_t controlPort = 8080;
-  uint16_t dataPort = 0;    // 0 = any free port on address
-  unsigned headerSize = 68;  // header bytes per image; any value >= 8 is served as given
+  uint16_t dataPort = 0;             // 0 = any free port on address
+  unsigned headerSize = 68;          // header bytes per image; any value >= 8 is served as given
   unsigned columns = 64, rows = 50;  // image data = columns * rows * 4 bytes
   uint32_t seed = 1;                 // deterministic scene
   std::array<int32_t, 9> frontend = {0, 0, 0, 0, 1000, 2000, 0, 25, 0};
@@ -45,8 +45,8 @@ struct ImageOverride {
   // the value truncated and clamped to [8, kMaxHeaderBytes] resp. [0, kMaxDataBytes] (NaN keeps
   // the normal count). Data beyond the rendered image is zero-filled.
   std::optional<float> size, headerSize, imageType, validity, itime0, itime1;
-  std::optional<size_t> closeAfterBytes;  // close the connection after this many answer bytes
-  bool silent = false;                    // read the request but never answer (until stop())
+  std::optional<size_t> closeAfterBytes;    // close the connection after this many answer bytes
+  bool silent = false;                      // read the request but never answer (until stop())
   std::optional<std::vector<uint8_t>> raw;  // send exactly these bytes as the answer instead
 };
 
@@ -91,7 +91,8 @@ class Camera {
   void setRpcFault(const std::string& method, RpcFault fault, int count = -1);
   // What MDAXMLGetTCPPortCP answers instead of the real port; nullopt = the real port.
   void setAnnouncedPort(std::optional<uint32_t> port);
-  // false closes the data listener so connects are refused; true binds the same port again.
+  // false closes the data listener so connects are refused (connections not yet accepted are
+  // dropped, open ones keep working); true binds the same port again.
   void setDataPortListening(bool listening);
   void queueImage(char request, ImageOverride o);  // FIFO per request byte
   void setSplitIntoSingleBytes(bool on);  // one send() call per answer byte, with TCP_NODELAY

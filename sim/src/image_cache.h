@@ -1,0 +1,27 @@
+// Rendered images, kept per image type and scene phase so that serving a frame costs no
+// rendering once the scene has gone round once.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "lvtsim/camera.h"
+
+namespace lvtsim::detail {
+
+class ImageCache {
+ public:
+  explicit ImageCache(const CameraConfig& cfg) : cfg_(cfg) {}
+  std::shared_ptr<const std::vector<uint8_t>> get(int imageType, uint64_t frame);
+
+ private:
+  const CameraConfig& cfg_;
+  std::mutex mu_;
+  std::map<std::pair<int, uint64_t>, std::shared_ptr<const std::vector<uint8_t>>> images_;
+};
+
+}  // namespace lvtsim::detail
