@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace lvtsim::detail {
 
@@ -22,7 +22,7 @@ void bindAndListen(int fd, const std::string& address, uint16_t port, const std:
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 16) != 0) {
-    throw std::runtime_error("cannot bind " + where + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot bind " + where + ": " + std::system_category().message(errno));
   }
 }
 

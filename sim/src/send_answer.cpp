@@ -16,11 +16,12 @@ struct Span {
   size_t length;
 };
 
+constexpr size_t kZeroBlock = size_t{64} * 1024;
+
 const uint8_t* zeros() {
-  static const std::vector<uint8_t> block(64 * 1024, 0);
+  static const std::vector<uint8_t> block(kZeroBlock, 0);
   return block.data();
 }
-constexpr size_t kZeroBlock = 64 * 1024;
 
 bool sendSingleBytes(int fd, Span span) {
   for (size_t i = 0; i < span.length; ++i) {
