@@ -13,9 +13,9 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
       setErrorSlot("handle already exists");
       return VYX_INVALID_VALUE;
     }
-    if (param == nullptr) {  // there is no host to create a client for
-      setErrorSlot("XML-RPC server");
-      return VYX_COULD_NOT_OPEN;
+    if (param == nullptr) {  // no address to open: refused like every other null argument
+      setErrorSlot(vyxlvt::kNullArgument);
+      return VYX_INVALID_VALUE;
     }
     dat.url = param;
     try {
