@@ -1,4 +1,6 @@
 // Turning a raw camera frame into one float image in host byte order.
+#include <immintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -28,12 +30,47 @@ float bigEndianFloat(const unsigned char* p) {
 }
 
 // Reverses the bytes of every 32-bit word. Works on the bits, not on float
-// values, so every pattern (NaNs included) arrives unchanged; the simple
-// loop vectorises.
-void swapWords(const unsigned char* __restrict in, unsigned char* __restrict out, size_t words) {
+// values, so every pattern (NaNs included) arrives unchanged.
+void swapWordsPlain(const unsigned char* in, unsigned char* out, size_t words) {
   for (size_t i = 0; i < words; ++i) {
     const uint32_t w = __builtin_bswap32(loadWord(in + 4 * i));
     std::memcpy(out + 4 * i, &w, sizeof w);
+  }
+}
+
+// The same with one byte shuffle per eight words, four shuffles per round:
+// a frame's image converts at about the speed of copying it.
+__attribute__((target("avx2"), always_inline)) inline void swap8Avx2(const unsigned char* in,
+                                                                     unsigned char* out,
+                                                                     __m256i reverse) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_shuffle_epi8(v, reverse));
+}
+
+__attribute__((target("avx2"))) void swapWordsAvx2(const unsigned char* in, unsigned char* out,
+                                                   size_t words) {
+  const __m256i reverse = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3,
+                                           2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+  size_t i = 0;
+  for (; i + 32 <= words; i += 32) {
+    swap8Avx2(in + 4 * i, out + 4 * i, reverse);
+    swap8Avx2(in + 4 * i + 32, out + 4 * i + 32, reverse);
+    swap8Avx2(in + 4 * i + 64, out + 4 * i + 64, reverse);
+    swap8Avx2(in + 4 * i + 96, out + 4 * i + 96, reverse);
+  }
+  for (; i + 8 <= words; i += 8) swap8Avx2(in + 4 * i, out + 4 * i, reverse);
+  swapWordsPlain(in + 4 * i, out + 4 * i, words - i);
+}
+
+void swapWords(const unsigned char* in, unsigned char* out, size_t words) {
+  static const bool avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  if (avx2) {
+    swapWordsAvx2(in, out, words);
+  } else {
+    swapWordsPlain(in, out, words);
   }
 }
 
