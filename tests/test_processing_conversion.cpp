@@ -218,16 +218,21 @@ TEST(ProcessOutput, PixelsArriveBitForBitNaNsIncluded) {
 
   auto p = pluginWithInstances({kId});
   for (unsigned headerWords : {kShortHeaderWords, kLongHeaderWords}) {
-    SCOPED_TRACE(headerWords);
     RawFrame frame(headerWords);
     frame.add(1, 3).add(2, pixels);
-    Call call(VYX_TYPE_10002);
-    ASSERT_EQ(call.in(frame).run(*p), VYX_OK);
-    EXPECT_EQ(call.pixels(), pixels);
-    // And as bytes: each word of the frame, reversed.
-    const uint8_t* src = frame.bytes().data() + 4 * (2 * headerWords + kPixelWords);
-    for (size_t i = 0; i < kImageBytes; ++i)
-      ASSERT_EQ(call.outBuf[i], src[(i & ~size_t{3}) + 3 - (i & 3)]) << "byte " << i;
+    // The host's block need not be aligned.
+    for (size_t misalign : {0, 1, 3}) {
+      SCOPED_TRACE(testing::Message() << headerWords << " header words, offset " << misalign);
+      std::vector<uint8_t> block(misalign);
+      block.insert(block.end(), frame.bytes().begin(), frame.bytes().end());
+      Call call(VYX_TYPE_10002);
+      ASSERT_EQ(call.in(frame.description(), block.data() + misalign).run(*p), VYX_OK);
+      EXPECT_EQ(call.pixels(), pixels);
+      // And as bytes: each word of the frame, reversed.
+      const uint8_t* src = frame.bytes().data() + 4 * (2 * headerWords + kPixelWords);
+      for (size_t i = 0; i < kImageBytes; ++i)
+        ASSERT_EQ(call.outBuf[i], src[(i & ~size_t{3}) + 3 - (i & 3)]) << "byte " << i;
+    }
   }
 }
 
@@ -242,15 +247,16 @@ TEST(ProcessOutput, DescriptionIsTheInputsWithTheResultFields) {
   expectSameDescription(call.out(), expectedOutput(frame.description(), VYX_TYPE_10020, kId, 1));
   EXPECT_EQ(lastError(*p, kId), "command not available") << "success leaves the text";
 
-  // The pixel count comes from the description, the stride stays 3200 words.
+  // The pixel count comes from the description, the stride stays 3200
+  // words; 117 pixels also take every path of a blockwise copy.
   VYXDataDescription small = frame.description();
-  small.std.numColumns = 16;
-  small.std.numRows = 10;
-  Call part(VYX_TYPE_10020, 640);
+  small.std.numColumns = 13;
+  small.std.numRows = 9;
+  Call part(VYX_TYPE_10020, 117 * 4);
   ASSERT_EQ(part.in(small, frame.bytes().data()).run(*p), VYX_OK);
-  EXPECT_EQ(part.out().size, 640u);
+  EXPECT_EQ(part.out().size, 117u * 4);
   const std::vector<uint32_t> image = patternPixels(2);
-  EXPECT_EQ(part.pixels(), std::vector<uint32_t>(image.begin(), image.begin() + 160));
+  EXPECT_EQ(part.pixels(), std::vector<uint32_t>(image.begin(), image.begin() + 117));
 }
 
 TEST(ProcessOutput, DataIdentifiersCountOverInstancesAndFailedSearches) {
