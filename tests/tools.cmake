@@ -1,0 +1,16 @@
+# The tests of vyxgrab (tools/): the unit tests link its library, the end-to-end test runs the
+# built program. Without libpng vyxgrab is not built and these tests report themselves skipped.
+foreach(name test_tool_writers test_tool_options test_tool_vyxgrab)
+  if(NOT TARGET ${name})
+    continue()
+  endif()
+  if(TARGET vyxgrabcore AND TARGET vyxgrab)
+    target_link_libraries(${name} PRIVATE vyxgrabcore PNG::PNG)
+  else()
+    set_property(TARGET ${name} PROPERTY SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tool_not_built.cpp)
+  endif()
+endforeach()
+if(TARGET vyxgrab AND TARGET test_tool_vyxgrab)
+  target_compile_definitions(test_tool_vyxgrab PRIVATE VYXGRAB_PATH="$<TARGET_FILE:vyxgrab>")
+  add_dependencies(test_tool_vyxgrab vyxgrab)
+endif()

@@ -1,0 +1,161 @@
+#include "grab_options.h"
+
+#include <limits>
+
+namespace vyxgrab {
+
+namespace {
+
+uint64_t parseNumber(const std::string& option, const std::string& text, uint64_t min,
+                     uint64_t max) {
+  const std::string range = std::to_string(min) + " to " + std::to_string(max);
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+    throw UsageError(option + " needs a whole number from " + range + ", not '" + text + "'");
+  }
+  uint64_t value = 0;
+  for (char c : text) {
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (max - digit) / 10) {
+      throw UsageError(option + " " + text + " is too large (at most " + std::to_string(max) + ")");
+    }
+    value = value * 10 + digit;
+  }
+  if (value < min) throw UsageError(option + " needs a whole number from " + range);
+  return value;
+}
+
+uint32_t parseUint32(const std::string& option, const std::string& text, uint32_t min) {
+  return static_cast<uint32_t>(
+      parseNumber(option, text, min, std::numeric_limits<uint32_t>::max()));
+}
+
+}  // namespace
+
+GrabOptions parseGrabOptions(const std::vector<std::string>& args,
+                             const std::string& defaultPlugin) {
+  GrabOptions o;
+  o.pluginPath = defaultPlugin;
+  bool haveAddress = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inlineValue;
+    const size_t eq = name.find('=');
+    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inlineValue = name.substr(eq + 1);
+      name = name.substr(0, eq);
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+      return args[++i];
+    };
+    auto flag = [&]() {
+      if (inlineValue) throw UsageError(name + " takes no value");
+    };
+
+    if (name == "-h" || name == "--help") {
+      flag();
+      o.help = true;
+    } else if (name == "--simulate") {
+      flag();
+      o.simulate = true;
+    } else if (name == "--realtime") {
+      flag();
+      o.realtime = true;
+    } else if (name == "--address") {
+      o.address = value();
+      haveAddress = true;
+      if (o.address.empty()) throw UsageError("--address needs a host name or IPv4 address");
+    } else if (name == "--replay") {
+      o.replayDir = value();
+      if (o.replayDir.empty()) throw UsageError("--replay needs a directory");
+    } else if (name == "--plugin") {
+      o.pluginPath = value();
+      if (o.pluginPath.empty()) throw UsageError("--plugin needs a file");
+    } else if (name == "--out") {
+      o.outDir = value();
+      if (o.outDir.empty()) throw UsageError("--out needs a directory");
+    } else if (name == "--frames") {
+      o.frames = parseNumber(name, value(), 0, std::numeric_limits<uint64_t>::max());
+    } else if (name == "--itime0") {
+      o.itime0 = parseUint32(name, value(), 0);
+    } else if (name == "--itime1") {
+      o.itime1 = parseUint32(name, value(), 0);
+    } else if (name == "--fps") {
+      o.fps = parseUint32(name, value(), 0);
+    } else if (name == "--zoom") {
+      o.zoom = static_cast<uint32_t>(parseNumber(name, value(), 1, 32));
+    } else {
+      throw UsageError("unknown option '" + args[i] + "'");
+    }
+  }
+  if (o.help) return o;
+  if (o.simulate && haveAddress) {
+    throw UsageError(
+        "--simulate and --address exclude each other: the simulated camera has its "
+        "own address");
+  }
+  if (!o.simulate && !haveAddress) {
+    throw UsageError("say where the camera is: --address HOST, or --simulate for a simulated one");
+  }
+  if (!o.simulate && !o.replayDir.empty()) throw UsageError("--replay works only with --simulate");
+  if (!o.simulate && o.realtime) throw UsageError("--realtime works only with --simulate");
+  return o;
+}
+
+std::string grabUsage(const std::string& defaultPlugin) {
+  return R"(vyxgrab - grab frames from a camera through the camera plug-in and save them as files
+
+Usage:
+  vyxgrab --simulate [OPTIONS]        grab from a simulated camera started inside vyxgrab
+  vyxgrab --address HOST [OPTIONS]    grab from the camera at HOST
+
+Camera:
+  --address HOST   the camera's host name or IPv4 address
+  --simulate       start a simulated camera in this process on a free loopback address
+                   (127.x.y.z) and grab from it; nothing else has to run
+  --replay DIR     with --simulate: serve the frames recorded in DIR (its frame_*.raw files, as
+                   written by an earlier run) instead of the synthetic scene, byte for byte;
+                   the recording is repeated when it runs out
+  --realtime       with --simulate: deliver images at the camera's frame rate instead of as
+                   fast as possible
+  --plugin FILE    the plug-in object to load
+                   (default: )" +
+         defaultPlugin + R"()
+
+Camera settings, applied in this order before the first frame:
+  --itime0 US      integration time 0 in microseconds (the camera takes 1 to 5000)
+  --itime1 US      integration time 1 in microseconds (the camera takes 1 to 5000)
+  --fps N          frame rate in frames per second (sent as the command "SetFPS N")
+
+Output:
+  --frames N       frames to grab (default 10; 0 = until Ctrl-C)
+  --out DIR        output directory, created if missing (default ./vyxgrab-frames);
+                   files of an earlier run with the same names are replaced
+  --zoom N         enlarge the preview images N times (default 4, 1 to 32)
+  -h, --help       show this text
+
+Files written per frame (NNNNN = frame number from 00000):
+  frame_NNNNN.raw                the frame's bytes as the plug-in hands them out
+  frame_NNNNN.desc               their 128-byte data description
+  frame_NNNNN_CODE_NAME.npy      float32 image, shape (rows, columns); numpy.load reads it
+  frame_NNNNN_CODE_NAME.png      16-bit grayscale, scaled over the image's finite min..max
+  frame_NNNNN_CODE_NAME_preview.png
+                                 false-colour view, enlarged, with a min..max colour bar
+  for each image type the frame allows, CODE_NAME one of 10001_distance, 10002_amplitude,
+  10004_intensity, 10020_x, 10040_y, 10080_z.
+
+Ctrl-C stops after the current frame, prints the summary and closes the camera; a second
+Ctrl-C quits at once.
+
+Exit status: 0 all frames grabbed; 1 an error (the message names the plug-in call, its result
+code and the plug-in's error text); 2 a bad command line; 130 stopped by Ctrl-C.
+
+Examples:
+  vyxgrab --simulate --frames 5 --out /tmp/grab
+  vyxgrab --address 192.0.2.10 --itime0 500 --itime1 2000 --fps 20 --frames 100 --out run1
+  vyxgrab --simulate --replay run1 --frames 100 --out run1-again
+)";
+}
+
+}  // namespace vyxgrab

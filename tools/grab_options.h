@@ -1,0 +1,38 @@
+// vyxgrab's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vyxgrab {
+
+struct GrabOptions {
+  std::string pluginPath;  // set to the built plug-in unless --plugin is given
+  std::string address;     // --address; empty with --simulate
+  bool simulate = false;
+  std::string replayDir;  // --replay, only with --simulate
+  bool realtime = false;  // --realtime, only with --simulate
+  std::string outDir = "vyxgrab-frames";
+  uint64_t frames = 10;  // 0 = until interrupted
+  std::optional<uint32_t> itime0, itime1, fps;
+  uint32_t zoom = 4;
+  bool help = false;
+};
+
+// A command line that cannot be used; the message is meant for the user.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name. Options take their value as the next argument or
+// after '=' (--frames=5).
+GrabOptions parseGrabOptions(const std::vector<std::string>& args,
+                             const std::string& defaultPlugin);
+
+std::string grabUsage(const std::string& defaultPlugin);
+
+}  // namespace vyxgrab

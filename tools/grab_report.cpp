@@ -1,0 +1,76 @@
+#include "grab_report.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+
+namespace vyxgrab {
+
+namespace {
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char* fmt, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  return text;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& s : items) out += (out.empty() ? "" : ", ") + s;
+  return out;
+}
+
+std::string sizeText(uint64_t bytes) {
+  if (bytes >= 10u * 1024 * 1024) return format("%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+  if (bytes >= 10u * 1024) return format("%.1f KiB", static_cast<double>(bytes) / 1024.0);
+  return format("%" PRIu64 " bytes", bytes);
+}
+
+}  // namespace
+
+std::string formatSummary(const GrabReport& r) {
+  std::string s;
+  const double rate = r.seconds > 0 ? static_cast<double>(r.frames) / r.seconds : 0.0;
+  s += format("Frames:            %" PRIu64, r.frames);
+  if (r.framesWanted > 0 && r.frames != r.framesWanted) s += format(" of %" PRIu64, r.framesWanted);
+  s += " from " + r.address + (r.cameraNote.empty() ? "" : " (" + r.cameraNote + ")");
+  s += format(" in %.2f s, %.1f frames/s", r.seconds, rate);
+  s += r.interrupted ? ", stopped by Ctrl-C\n" : "\n";
+  if (r.frames > 0) {
+    std::string types;
+    for (int t : r.cameraImageTypes) types += (types.empty() ? "" : ", ") + std::to_string(t);
+    s += format("Frame layout:      %" PRIu64 " bytes, %zu images of %" PRIu32 " x %" PRIu32
+                " pixels (camera image types %s)\n",
+                r.frameBytes, r.cameraImageTypes.size(), r.columns, r.rows, types.c_str());
+  }
+  if (r.requestsSent) {
+    const uint64_t retried = *r.requestsSent > r.imageBlocks ? *r.requestsSent - r.imageBlocks : 0;
+    s += format("Retried images:    %" PRIu64 " (the camera got %" PRIu64
+                " image requests for %" PRIu64 " images)\n",
+                retried, *r.requestsSent, r.imageBlocks);
+  }
+  if (r.itimeSetting || r.itimeFrame) {
+    s += "Integration times:";
+    if (r.itimeSetting) {
+      s += format(" %" PRIu32 " / %" PRIu32 " us set in the camera", (*r.itimeSetting)[0],
+                  (*r.itimeSetting)[1]);
+    }
+    if (r.itimeFrame) {
+      s += format("%s %" PRId32 " / %" PRId32 " us in the last frame", r.itimeSetting ? "," : "",
+                  (*r.itimeFrame)[0], (*r.itimeFrame)[1]);
+    }
+    s += "\n";
+  }
+  if (r.fps) s += format("Frame rate:        %s frames/s set in the camera\n", r.fps->c_str());
+  if (!r.outputs.empty()) s += "Images:            " + joined(r.outputs) + "\n";
+  s += format("Files:             %" PRIu64 " (%s) in %s\n", r.files, sizeText(r.fileBytes).c_str(),
+              r.outDir.c_str());
+  return s;
+}
+
+}  // namespace vyxgrab

@@ -1,0 +1,19 @@
+// The six float images the processing plug-in can make from a raw frame, with the camera image
+// type each one is taken from and the short name used in file names.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vyxgrab {
+
+struct OutputType {
+  uint32_t code;  // host data type, e.g. 0x10001
+  int cameraImageType;
+  const char* name;  // for file names and messages
+};
+
+// In ascending order of code.
+const std::array<OutputType, 6>& outputTypes();
+
+}  // namespace vyxgrab

@@ -1,0 +1,39 @@
+#include "progress_line.h"
+
+#include <cinttypes>
+
+namespace vyxgrab {
+
+std::string progressText(uint64_t done, uint64_t total, double seconds) {
+  char text[96];
+  const double rate = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
+  if (total > 0) {
+    std::snprintf(text, sizeof text, "frame %" PRIu64 "/%" PRIu64 "  %.1f frames/s", done, total,
+                  rate);
+  } else {
+    std::snprintf(text, sizeof text, "frame %" PRIu64 "  %.1f frames/s  (Ctrl-C stops)", done,
+                  rate);
+  }
+  return text;
+}
+
+void ProgressLine::update(uint64_t done, uint64_t total, double seconds) {
+  if (!enabled_) return;
+  const Clock::time_point now = Clock::now();
+  const bool last = total > 0 && done == total;
+  if (shown_ && !last && now - lastShown_ < std::chrono::milliseconds(100)) return;
+  // "\033[K" clears what a longer earlier line left to the right.
+  std::fprintf(out_, "\r%s\033[K", progressText(done, total, seconds).c_str());
+  std::fflush(out_);
+  shown_ = true;
+  lastShown_ = now;
+}
+
+void ProgressLine::finish() {
+  if (!enabled_ || !shown_) return;
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  shown_ = false;
+}
+
+}  // namespace vyxgrab

@@ -1,0 +1,32 @@
+// The one-line progress display on a terminal: frames so far, of how many, and the frame rate,
+// rewritten in place with a carriage return and at most ten times a second.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vyxgrab {
+
+// "frame 12/100  24.3 frames/s"; total 0 means open-ended ("frame 12  24.3 frames/s").
+std::string progressText(uint64_t done, uint64_t total, double seconds);
+
+class ProgressLine {
+ public:
+  // Shows nothing unless enabled (vyxgrab enables it when stderr is a terminal).
+  ProgressLine(std::FILE* out, bool enabled) : out_(out), enabled_(enabled) {}
+
+  void update(uint64_t done, uint64_t total, double seconds);
+  // Ends the line so that later output starts on a fresh one.
+  void finish();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::FILE* out_;
+  bool enabled_;
+  bool shown_ = false;
+  Clock::time_point lastShown_{};
+};
+
+}  // namespace vyxgrab
