@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "lvtsim/camera.h"
-#include "lvtsim/cli.h"
 #include "lvtsim/replay.h"
 #include "lvtsim/scene.h"
 #include "lvtsim/wire.h"
@@ -636,40 +635,6 @@ TEST(SimScene, ValuesArePlausible) {
   const size_t centre = 25 * 64 + 32, corner = 0;
   EXPECT_LT(lvtsim::wordAt(d, centre), lvtsim::wordAt(d, corner));
   EXPECT_GT(lvtsim::wordAt(a, centre), lvtsim::wordAt(a, corner));
-}
-
-// ---------------------------------------------------------------- command line
-
-TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
-  const auto defaults = lvtsim::parseCli({});
-  EXPECT_EQ(defaults.camera.address, "127.0.0.1");
-  EXPECT_FALSE(defaults.help);
-  EXPECT_TRUE(defaults.replayDir.empty());
-
-  const auto o = lvtsim::parseCli({"127.0.77.9", "--data-port", "50002", "--header-size", "412",
-                                   "--seed", "7", "--fps", "12", "--realtime", "--replay", "rec"});
-  EXPECT_EQ(o.camera.address, "127.0.77.9");
-  EXPECT_EQ(o.camera.dataPort, 50002);
-  EXPECT_EQ(o.camera.headerSize, 412u);
-  EXPECT_EQ(o.camera.seed, 7u);
-  EXPECT_EQ(o.camera.frontend[7], 12);
-  EXPECT_TRUE(o.camera.realtime);
-  EXPECT_EQ(o.replayDir, "rec");
-  EXPECT_TRUE(lvtsim::parseCli({"--help"}).help);
-
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"192.168.1.10"},
-                                              {"0.0.0.0"},
-                                              {"camera.local"},
-                                              {"--data-port", "65536"},
-                                              {"--data-port"},
-                                              {"--header-size", "4"},
-                                              {"--fps", "0"},
-                                              {"--fps", "31"},
-                                              {"--seed", "-1"},
-                                              {"--bogus"},
-                                              {"127.0.0.1", "127.0.0.2"}}) {
-    EXPECT_THROW(lvtsim::parseCli(bad), std::invalid_argument) << bad[0];
-  }
 }
 
 }  // namespace
