@@ -14,6 +14,13 @@ namespace {
 
 constexpr int kCycles = 10000;
 constexpr long kAllowedGrowthBytes = 8L << 20;
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed blocks in quarantine, so resident memory grows
+// with the work done; its leak checker at exit covers leaks instead.
+constexpr bool kResidentMemoryTellsLeaks = false;
+#else
+constexpr bool kResidentMemoryTellsLeaks = true;
+#endif
 
 // Resident set size of this process, from /proc/self/statm.
 long residentBytes() {
@@ -65,7 +72,9 @@ TEST(OpenCycles, ManyOpenUpdateCloseCyclesKeepDescriptorsAndMemoryFlat) {
   ::testing::Test::RecordProperty("rss_before_kib", std::to_string(rssBefore / 1024));
   ::testing::Test::RecordProperty("rss_after_kib", std::to_string(rssAfter / 1024));
   EXPECT_GT(rssBefore, 0) << "could not read /proc/self/statm";
-  EXPECT_LT(rssAfter - rssBefore, kAllowedGrowthBytes);
+  if (kResidentMemoryTellsLeaks) {
+    EXPECT_LT(rssAfter - rssBefore, kAllowedGrowthBytes);
+  }
   EXPECT_EQ(cam->connectionsAccepted(), static_cast<size_t>(kCycles + 50));
 }
 
