@@ -15,7 +15,7 @@ namespace lvt {
 // Word k of a header that holds at least k + 1 words.
 inline float headerWord(const char* header, unsigned k) {
   float raw;
-  std::memcpy(&raw, header + 4 * k, sizeof raw);
+  std::memcpy(&raw, header + 4 * static_cast<size_t>(k), sizeof raw);
   return vyx::htonf(raw);
 }
 

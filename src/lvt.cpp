@@ -19,7 +19,7 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
     }
     dat.url = param;
     try {
-      dat.xmlRpc.reset(new XmlRpc::XmlRpcClient(param, kControlPort, nullptr));
+      dat.xmlRpc = std::make_unique<XmlRpc::XmlRpcClient>(param, kControlPort, nullptr);
     } catch (...) {
       dat.xmlRpc.reset();
     }
@@ -42,7 +42,7 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
     }
 
     try {
-      dat.sock.reset(new vyx::TCPSocket());
+      dat.sock = std::make_unique<vyx::TCPSocket>();
       dat.sock->connect(dat.url, dat.dataPort);
     } catch (...) {
       setErrorSlot("data port");

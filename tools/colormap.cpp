@@ -22,7 +22,8 @@ constexpr std::array<Rgb, 10> kStops = {{
 }};
 
 uint8_t blend(uint8_t a, uint8_t b, float f) {
-  return static_cast<uint8_t>(std::lround(static_cast<float>(a) + (static_cast<float>(b) - a) * f));
+  return static_cast<uint8_t>(
+      std::lround(static_cast<float>(a) + (static_cast<float>(b) - static_cast<float>(a)) * f));
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
     const size_t eq = name.find('=');
     if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
       inlineValue = name.substr(eq + 1);
-      name = name.substr(0, eq);
+      name.resize(eq);
     }
     auto value = [&]() -> std::string {
       if (inlineValue) return *inlineValue;

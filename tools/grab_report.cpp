@@ -26,8 +26,9 @@ std::string joined(const std::vector<std::string>& items) {
 }
 
 std::string sizeText(uint64_t bytes) {
-  if (bytes >= 10u * 1024 * 1024) return format("%.1f MiB", static_cast<double>(bytes) / 1048576.0);
-  if (bytes >= 10u * 1024) return format("%.1f KiB", static_cast<double>(bytes) / 1024.0);
+  if (bytes >= uint64_t{10} * 1024 * 1024)
+    return format("%.1f MiB", static_cast<double>(bytes) / 1048576.0);
+  if (bytes >= uint64_t{10} * 1024) return format("%.1f KiB", static_cast<double>(bytes) / 1024.0);
   return format("%" PRIu64 " bytes", bytes);
 }
 

@@ -53,7 +53,8 @@ bool runPngJob(PngJob* job) {
     std::snprintf(job->error, sizeof job->error, "out of memory");
     return false;
   }
-  if (setjmp(png_jmpbuf(png)) != 0) {
+  // libpng reports its errors only by longjmp to this point.
+  if (setjmp(png_jmpbuf(png)) != 0) {  // NOLINT(cert-err52-cpp)
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
     return false;

@@ -38,6 +38,8 @@ namespace vyxhost {
 
 // The entry points, under their own names and with their own types.
 struct EntryPoints {
+// The argument names the declared member, where parentheses are not allowed.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define VYXHOST_DECLARE(name) decltype(&::name) name = nullptr;
   VYXHOST_ENTRY_POINTS(VYXHOST_DECLARE)
 #undef VYXHOST_DECLARE

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Static checks of the project's own code, both of which must be clean:
+#   clang-tidy with the checks of .clang-tidy (every finding is an error), and
+#   cppcheck (warning, performance and portability checks).
+# usage: scripts/lint.sh BUILD_DIR
+# BUILD_DIR is a configured build; its compile_commands.json supplies the
+# flags. Only the files of src/, vyxnetwork/, host/, sim/ and tools/ that the
+# build compiles are checked (and the project headers they include).
+# Findings that are false positives are suppressed where they occur, with a
+# comment that says why (NOLINT / cppcheck-suppress).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+if [ $# -ne 1 ] || [ ! -f "$1/compile_commands.json" ]; then
+  echo "usage: $0 BUILD_DIR   (a configured build with compile_commands.json)" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+jobs=${JOBS:-$(nproc)}
+dirs=(src vyxnetwork host sim tools)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The build's compile commands, narrowed to the project's own sources.
+python3 - "$build/compile_commands.json" "$root" "$work/compile_commands.json" "${dirs[@]}" \
+  >"$work/files" <<'PY'
+import json, os, sys
+database, root, out, dirs = sys.argv[1], sys.argv[2], sys.argv[3], set(sys.argv[4:])
+kept, seen = [], set()
+for entry in json.load(open(database)):
+    path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
+    top = os.path.relpath(path, root).split(os.sep)[0]
+    if top in dirs and path not in seen:
+        seen.add(path)
+        kept.append(entry)
+        print(path)
+json.dump(kept, open(out, "w"), indent=1)
+PY
+count=$(wc -l <"$work/files")
+if [ "$count" -eq 0 ]; then
+  echo "lint: no project sources in $build/compile_commands.json" >&2
+  exit 1
+fi
+
+status=0
+dir_pattern=$(IFS='|'; echo "${dirs[*]}|include")
+echo "== clang-tidy: $count files"
+if ! xargs -P "$jobs" -n 4 clang-tidy -p "$work" --quiet \
+       --header-filter="^$root/($dir_pattern)/" <"$work/files" >"$work/tidy.log" 2>&1; then
+  status=1
+fi
+# Only the findings and their context, not clang-tidy's progress chatter.
+grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated|^Suppressed [0-9]+ warnings|^Use -header-filter|^Error while processing' \
+  "$work/tidy.log" || true
+if [ "$status" -ne 0 ]; then echo "clang-tidy: findings above"; else echo "clang-tidy: clean"; fi
+
+echo "== cppcheck"
+if ! cppcheck --project="$work/compile_commands.json" --enable=warning,performance,portability \
+       --error-exitcode=1 --inline-suppr --suppress=missingIncludeSystem -q -j "$jobs" \
+       --template='{file}:{line}: {severity}: {message} [{id}]'; then
+  echo "cppcheck: findings above"
+  status=1
+else
+  echo "cppcheck: clean"
+fi
+exit "$status"
