@@ -1,7 +1,9 @@
 // vyxgrab's command line, its summary text and its look into raw frames.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -200,6 +202,38 @@ TEST(ProgressLine, TextShowsCountTotalAndRate) {
   EXPECT_EQ(progressText(12, 100, 0.5), "frame 12/100  24.0 frames/s");
   EXPECT_EQ(progressText(7, 0, 2.0), "frame 7  3.5 frames/s  (Ctrl-C stops)");
   EXPECT_EQ(progressText(0, 5, 0.0), "frame 0/5  0.0 frames/s");
+}
+
+std::string capture(bool enabled, const std::function<void(ProgressLine&)>& use) {
+  std::FILE* f = std::tmpfile();
+  ProgressLine line(f, enabled);
+  use(line);
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(f);
+  return text;
+}
+
+TEST(ProgressLine, RewritesOneLineAndEndsItWithTheLatestState) {
+  const std::string text = capture(true, [](ProgressLine& p) {
+    p.update(1, 0, 1.0);
+    p.update(2, 0, 1.0);  // may be held back, but finish() shows it
+    p.finish();
+    p.finish();  // a second finish adds nothing
+  });
+  EXPECT_EQ(text.rfind("\rframe 1  1.0 frames/s  (Ctrl-C stops)\033[K", 0), 0u) << text;
+  const std::string end = "\rframe 2  2.0 frames/s  (Ctrl-C stops)\033[K\n";
+  ASSERT_GE(text.size(), end.size());
+  EXPECT_EQ(text.substr(text.size() - end.size()), end);
+  EXPECT_EQ(text.find('\n'), text.size() - 1);
+
+  EXPECT_EQ(capture(false,
+                    [](ProgressLine& p) {
+                      p.update(1, 5, 1.0);
+                      p.finish();
+                    }),
+            "");
 }
 
 }  // namespace

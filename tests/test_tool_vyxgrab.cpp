@@ -284,6 +284,57 @@ TEST(VyxgrabSimulate, ReplaysARecordingByteForByteAndLoopsOverIt) {
   }
 }
 
+// One image block as the camera sends it: a 68-byte header of big-endian floats and 3200 pixels.
+std::vector<uint8_t> wireBlock(float type, float validity, float pixel) {
+  std::vector<uint8_t> block;
+  auto word = [&block](float v) {
+    uint32_t w;
+    std::memcpy(&w, &v, 4);
+    for (int shift = 24; shift >= 0; shift -= 8) block.push_back(static_cast<uint8_t>(w >> shift));
+  };
+  const float header[17] = {12800, 68, type, 0, 0, 800, 1600, 0, 0, 0, 0, 0, 0, 0, 0, validity, 0};
+  for (float v : header) word(v);
+  for (int i = 0; i < 3200; ++i) word(pixel + static_cast<float>(i % 64));
+  return block;
+}
+
+TEST(VyxgrabSimulate, CountsRetriedImagesAndWritesTheTypesEachFrameHolds) {
+  TempDir scratch;
+  const std::string recording = scratch.file("recording");
+  fs::create_directories(recording);
+  // Per frame the camera first answers an image marked invalid, which the plug-in asks for again;
+  // the frame then holds an x image (type 8) and an amplitude image (type 2).
+  std::vector<uint8_t> frame = wireBlock(1, -1, 100);
+  for (const auto& block : {wireBlock(8, 0, 0.25f), wireBlock(2, 0, 500)}) {
+    frame.insert(frame.end(), block.begin(), block.end());
+  }
+  std::ofstream(recording + "/frame_00000.raw", std::ios::binary)
+      .write(reinterpret_cast<const char*>(frame.data()),
+             static_cast<std::streamsize>(frame.size()));
+
+  const std::string out = scratch.file("grab");
+  const GrabRun run =
+      grab(scratch, {"--simulate", "--replay", recording, "--frames", "2", "--out", out});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("Retried images:    2 (the camera got 6 image requests for 4 images)"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("800 / 1600 us in the last frame"), std::string::npos) << run.output;
+  for (int f = 0; f < 2; ++f) {
+    const std::string stem = out + "/" + frameName(f);
+    EXPECT_EQ(readBytes(stem + ".raw"),
+              std::vector<uint8_t>(frame.begin() + kHeaderBytes + kImageBytes, frame.end()));
+    const std::vector<float> x = npyFloats(stem + "_10020_x.npy", "(50, 64)");
+    ASSERT_EQ(x.size(), 3200u);
+    EXPECT_EQ(x[0], 0.25f);
+    EXPECT_EQ(x[3199], 63.25f);
+    EXPECT_TRUE(fs::exists(stem + "_10002_amplitude_preview.png"));
+    EXPECT_TRUE(fs::exists(stem + "_10004_intensity.npy"));
+    EXPECT_FALSE(fs::exists(stem + "_10001_distance.npy"));
+    EXPECT_FALSE(fs::exists(stem + "_10040_y.npy"));
+  }
+}
+
 TEST(VyxgrabSimulate, CtrlCStopsAfterTheCurrentFrameAndStillSummarises) {
   TempDir scratch;
   const std::string out = scratch.file("grab");

@@ -19,20 +19,30 @@ std::string progressText(uint64_t done, uint64_t total, double seconds) {
 
 void ProgressLine::update(uint64_t done, uint64_t total, double seconds) {
   if (!enabled_) return;
-  const Clock::time_point now = Clock::now();
+  latest_ = progressText(done, total, seconds);
   const bool last = total > 0 && done == total;
-  if (shown_ && !last && now - lastShown_ < std::chrono::milliseconds(100)) return;
+  if (shown_ && !last && Clock::now() - lastShown_ < std::chrono::milliseconds(100)) {
+    heldBack_ = true;
+    return;
+  }
+  show();
+}
+
+void ProgressLine::show() {
   // "\033[K" clears what a longer earlier line left to the right.
-  std::fprintf(out_, "\r%s\033[K", progressText(done, total, seconds).c_str());
+  std::fprintf(out_, "\r%s\033[K", latest_.c_str());
   std::fflush(out_);
   shown_ = true;
-  lastShown_ = now;
+  heldBack_ = false;
+  lastShown_ = Clock::now();
 }
 
 void ProgressLine::finish() {
-  if (!enabled_ || !shown_) return;
+  if (!enabled_ || latest_.empty()) return;
+  if (heldBack_) show();
   std::fputc('\n', out_);
   std::fflush(out_);
+  latest_.clear();
   shown_ = false;
 }
 

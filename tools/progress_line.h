@@ -18,14 +18,19 @@ class ProgressLine {
   ProgressLine(std::FILE* out, bool enabled) : out_(out), enabled_(enabled) {}
 
   void update(uint64_t done, uint64_t total, double seconds);
-  // Ends the line so that later output starts on a fresh one.
+  // Shows the latest state, even if it was held back, and ends the line so that later output
+  // starts on a fresh one.
   void finish();
 
  private:
   using Clock = std::chrono::steady_clock;
+  void show();
+
   std::FILE* out_;
   bool enabled_;
   bool shown_ = false;
+  std::string latest_;  // the text of the last update, shown or held back
+  bool heldBack_ = false;
   Clock::time_point lastShown_{};
 };
 
