@@ -443,17 +443,28 @@ TEST(SimData, CloseAfterBytesRawAndSilentAnswers) {
   ImageOverride quiet;
   quiet.silent = true;
   cam->queueImage('i', quiet);
-  DataClient data(*cam);
-  data.request('d');
-  EXPECT_EQ(data.read(5), (Bytes{1, 2, 3, 4, 5}));
-  const Bytes next = data.exchange('d');  // the raw answer was all there was
-  EXPECT_EQ(lvtsim::wordAt(next, 2), 1.0f);
+  {
+    DataClient data(*cam);
+    data.request('d');
+    EXPECT_EQ(data.read(5), (Bytes{1, 2, 3, 4, 5}));
+    const Bytes next = data.exchange('d');  // the raw answer was all there was
+    EXPECT_EQ(lvtsim::wordAt(next, 2), 1.0f);
 
-  data.request('i');
-  while (cam->dataRequests().size() < 3) std::this_thread::yield();
-  cam->stop();
-  EXPECT_TRUE(data.readUntilClosed().empty());  // nothing was sent before the stop
+    data.request('i');
+    data.request('d');  // a silent connection answers nothing more, but still logs
+    while (cam->dataRequests().size() < 6) std::this_thread::yield();
+    EXPECT_EQ(cam->framesAnswered('d'), 3u);
+  }
+  // The camera notices the client giving up on a silent answer.
   EXPECT_TRUE(cam->waitForOpenDataConnections(0, kHangGuard));
+
+  cam->queueImage('d', quiet);
+  DataClient stuck(*cam);
+  stuck.request('d');
+  while (cam->dataRequests().size() < 7) std::this_thread::yield();
+  cam->stop();
+  EXPECT_TRUE(stuck.readUntilClosed().empty());  // nothing was sent before the stop
+  EXPECT_EQ(cam->openDataConnections(), 0u);
 }
 
 TEST(SimData, SingleByteSendsCarryTheSameAnswer) {

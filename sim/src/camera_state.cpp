@@ -159,6 +159,11 @@ Answer CameraState::nextAnswer(char request) {
   return answer;
 }
 
+void CameraState::logRequest(char request) {
+  std::lock_guard<std::mutex> lock(mu_);
+  requests_.push_back(static_cast<uint8_t>(request));
+}
+
 void CameraState::queueImage(char request, ImageOverride o) {
   std::lock_guard<std::mutex> lock(mu_);
   queued_[request].push_back(std::move(o));

@@ -56,6 +56,7 @@ class CameraState {
   // the synthetic image. The answer is recorded as the last one for the byte.
   Answer nextAnswer(char request);
   void queueImage(char request, ImageOverride o);
+  void logRequest(char request);  // a request byte that gets no answer
   void setReplay(std::vector<std::shared_ptr<const std::vector<uint8_t>>> blocks);
   void setSplitIntoSingleBytes(bool on);
   bool splitIntoSingleBytes() const;

@@ -137,6 +137,16 @@ void DataServer::acceptLoop() {
   listenFd_ = -1;
 }
 
+void DataServer::swallowUntilClosed(int fd) {
+  uint8_t bytes[256];
+  for (;;) {
+    const ssize_t n = recv(fd, bytes, sizeof bytes, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) state_.logRequest(static_cast<char>(bytes[i]));
+  }
+}
+
 void DataServer::serve(Connection& connection) {
   using Clock = std::chrono::steady_clock;
   const int fd = connection.fd;           // stays open until this thread closes it below
@@ -149,7 +159,7 @@ void DataServer::serve(Connection& connection) {
     const char request = static_cast<char>(byte);
     const Answer answer = state_.nextAnswer(request);
     if (answer.silent) {
-      state_.waitForStop();
+      swallowUntilClosed(fd);
       break;
     }
     if (state_.cfg.realtime) {

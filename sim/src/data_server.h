@@ -39,6 +39,9 @@ class DataServer {
   void acceptLoop();
   void applyListening();  // called by the accept thread with mu_ held
   void serve(Connection& connection);
+  // A silent camera: logs further request bytes but answers none, until the peer closes the
+  // connection or stop() shuts it down.
+  void swallowUntilClosed(int fd);
   void wake();
 
   CameraState& state_;
