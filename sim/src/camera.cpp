@@ -90,7 +90,7 @@ void Camera::setFrontendWriteAdjust(std::function<void(std::array<int32_t, 9>&)>
   impl_->state.setFrontendWriteAdjust(std::move(adjust));
 }
 
-void Camera::setReplay(std::vector<std::vector<uint8_t>> frames) {
+void Camera::setReplay(const std::vector<std::vector<uint8_t>>& frames) {
   std::vector<std::shared_ptr<const std::vector<uint8_t>>> blocks;
   for (const auto& frame : frames) {
     for (auto& block : splitFrame(frame)) {

@@ -25,7 +25,7 @@ using Frontend = std::array<int32_t, 9>;
 
 class CameraState {
  public:
-  explicit CameraState(CameraConfig cfg);
+  explicit CameraState(CameraConfig config);
 
   const CameraConfig cfg;
 

@@ -106,7 +106,7 @@ class Camera {
   // 0 = data size, word 1 = header size). Every request byte is answered with the next block in
   // order, looping over all frames. Throws std::invalid_argument for a malformed frame.
   // An empty vector switches back to the synthetic scene.
-  void setReplay(std::vector<std::vector<uint8_t>> frames);
+  void setReplay(const std::vector<std::vector<uint8_t>>& frames);
 
   // --- what happened (thread-safe) ---
   std::vector<RpcCall> calls() const;
