@@ -1,14 +1,15 @@
 #include "vyxtcpsocket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace vyx {
@@ -26,6 +27,21 @@ bool waitFor(int fd, short events, int timeoutMs) {
     if (r == 0) return false;
     if (errno != EINTR) return true;  // let the following call report the error
   }
+}
+
+// The kernel bounds every blocking receive and send on fd by timeoutMs, so
+// a transfer is one system call with no separate wait before it. As for
+// poll, 0 means do not wait and a negative time-out waits without bound.
+bool boundTransfers(int fd, int timeoutMs) {
+  timeval tv{};
+  if (timeoutMs == 0) {
+    tv.tv_usec = 1;  // a zero timeval would mean no bound at all
+  } else if (timeoutMs > 0) {
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+  }
+  return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
+         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
 }
 
 // A non-blocking connect bounded by timeoutMs; the socket is blocking again
@@ -71,7 +87,7 @@ void TCPSocket::connect(std::string host, unsigned short port) {
   descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (descriptor == -1) throw NetworkException(1, "could not create socket");
 
-  if (!connectWithin(descriptor, addr, timeoutMs)) {
+  if (!connectWithin(descriptor, addr, timeoutMs) || !boundTransfers(descriptor, timeoutMs)) {
     // Nothing else would ever close a descriptor whose connection failed.
     ::close(descriptor);
     descriptor = -1;
@@ -89,6 +105,11 @@ void TCPSocket::disconnect() {
 }
 
 bool TCPSocket::isConnected() { return connected; }
+
+void TCPSocket::setTimeout(int milliseconds) {
+  timeoutMs = milliseconds;
+  if (connected) boundTransfers(descriptor, timeoutMs);
+}
 
 bool TCPSocket::hasData() {
   if (descriptor < 0) return false;
@@ -112,7 +133,9 @@ int TCPSocket::bytesWaiting() {
 
 void TCPSocket::receive(unsigned& len, void* data) {
   ssize_t r = -1;
-  if (descriptor >= 0 && waitFor(descriptor, POLLIN, timeoutMs)) {
+  if (descriptor >= 0) {
+    // Blocks until bytes arrive, the peer closes or the time-out passes (-1,
+    // EAGAIN); a signal interrupts the wait, which then starts afresh.
     do {
       r = ::recv(descriptor, data, len, 0);
     } while (r < 0 && errno == EINTR);
@@ -136,7 +159,7 @@ void TCPSocket::send(unsigned len, const void* data) {
   const char* bytes = static_cast<const char*>(data);
   unsigned sent = 0;
   while (sent < len) {
-    if (!waitFor(descriptor, POLLOUT, timeoutMs)) throw NetworkException(3, "could not send");
+    // Bounded by the send time-out: nothing sent in time fails with EAGAIN.
     ssize_t r = ::send(descriptor, bytes + sent, len - sent, MSG_NOSIGNAL);
     if (r < 0) {
       if (errno == EINTR) continue;

@@ -43,7 +43,8 @@ class TCPSocket : public NetworkInterface {
   void send(const std::vector<char>& data) override;
   virtual int bytesWaiting();
 
-  void setTimeout(int milliseconds) { timeoutMs = milliseconds; }
+  // Applies at once to a connected socket, else from the next connect on.
+  void setTimeout(int milliseconds);
   int timeout() const { return timeoutMs; }
 
  private:
