@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "framebuffer.h"
 #include "vyxtcpsocket.h"
 
 namespace vyxlvt {
@@ -32,7 +33,7 @@ struct PluginData {
   uint16_t dataPort = 50002;
   std::set<char> dataCommand;
   std::unique_ptr<XmlRpc::XmlRpcClient> xmlRpc;
-  std::vector<char> data;
+  lvt::FrameBuffer data;
   std::string errorMessage;
   int32_t itime0 = -1;
   int32_t itime1 = -1;

@@ -35,6 +35,29 @@ uint32_t lengthWord(float value) {
   return *v;
 }
 
+// Receives the rest of a header (headBytes) and the image after it
+// (imageBytes) into `into`, as much per receive as the stream holds: a camera
+// sends both together, so an image mostly takes one system call. atHeaderEnd
+// runs as soon as the header is complete, so that its words take effect even
+// when the image then fails.
+template <typename AtHeaderEnd>
+void receiveHeaderAndImage(vyx::NetworkInterface& sock, char* into, uint32_t headBytes,
+                           uint32_t imageBytes, AtHeaderEnd&& atHeaderEnd) {
+  const uint32_t total = headBytes + imageBytes;  // each at most kMaxBlockBytes
+  uint32_t received = 0;
+  bool headerDone = false;
+  for (;;) {
+    if (!headerDone && received >= headBytes) {
+      headerDone = true;
+      atHeaderEnd();
+    }
+    if (received == total) return;
+    unsigned want = total - received;
+    sock.receive(want, into + received);
+    received += want;
+  }
+}
+
 // Appends one image block per command character to dat.data, each header and
 // image exactly as received. The header and image are read straight into the
 // frame buffer; a rejected image is cut off again before its command is re-sent.
@@ -42,7 +65,7 @@ void acquireFrame(vyxlvt::PluginData& dat) {
   const std::string cmd(dat.dataCommand.begin(), dat.dataCommand.end());
   const size_t len = cmd.size();
   vyx::TCPSocket& sock = *dat.sock;
-  std::vector<char>& frame = dat.data;
+  lvt::FrameBuffer& frame = dat.data;
 
   frame.clear();
   dat.clearFlags();
@@ -58,9 +81,10 @@ void acquireFrame(vyxlvt::PluginData& dat) {
         sock.send(1, &cmd[c]);
 
         frame.resize(oldSize + 8);
-        sock.receiveMessage(4, &frame[oldSize]);
+        // Both size words in one receive, decoded in order: a bad data size
+        // fails before the header size is looked at.
+        sock.receiveMessage(8, &frame[oldSize]);
         const uint32_t size = lengthWord(lvt::headerWord(&frame[oldSize], 0));
-        sock.receiveMessage(4, &frame[oldSize + 4]);
         const uint32_t headerSize = lengthWord(lvt::headerWord(&frame[oldSize], 1));
         if (headerSize == 68) {
           dat.version = 1007;
@@ -69,18 +93,16 @@ void acquireFrame(vyxlvt::PluginData& dat) {
         }
         if (headerSize < kMinHeaderBytes) throw BrokenStream("header too short");
 
-        frame.resize(oldSize + headerSize);
-        sock.receiveMessage(headerSize - 8, &frame[oldSize + 8]);
-        const char* head = &frame[oldSize];
-        imageType = lvt::wordToUnsigned(lvt::headerWord(head, kWordImageType)).value_or(0);
-        dat.itime0 = static_cast<int32_t>(
-            lvt::wordToUnsigned(lvt::headerWord(head, kWordItime0)).value_or(UINT32_MAX));
-        dat.itime1 = static_cast<int32_t>(
-            lvt::wordToUnsigned(lvt::headerWord(head, kWordItime1)).value_or(UINT32_MAX));
-        validImage = lvt::wordToValidity(lvt::headerWord(head, kWordValidity));
-
         frame.resize(oldSize + headerSize + size);
-        sock.receiveMessage(size, frame.data() + oldSize + headerSize);
+        receiveHeaderAndImage(sock, &frame[oldSize + 8], headerSize - 8, size, [&] {
+          const char* head = &frame[oldSize];
+          imageType = lvt::wordToUnsigned(lvt::headerWord(head, kWordImageType)).value_or(0);
+          dat.itime0 = static_cast<int32_t>(
+              lvt::wordToUnsigned(lvt::headerWord(head, kWordItime0)).value_or(UINT32_MAX));
+          dat.itime1 = static_cast<int32_t>(
+              lvt::wordToUnsigned(lvt::headerWord(head, kWordItime1)).value_or(UINT32_MAX));
+          validImage = lvt::wordToValidity(lvt::headerWord(head, kWordValidity));
+        });
 
         if (c > 0) validImage = 1;
         if (imageType == 0) validImage = -1;
