@@ -45,7 +45,9 @@ struct ImageOverride {
   // the value truncated and clamped to [8, kMaxHeaderBytes] resp. [0, kMaxDataBytes] (NaN keeps
   // the normal count). Data beyond the rendered image is zero-filled.
   std::optional<float> size, headerSize, imageType, validity, itime0, itime1;
-  std::optional<size_t> closeAfterBytes;  // close the connection after this many answer bytes
+  // Send at most this many bytes of the answer, then close the connection (also when the whole
+  // answer fits).
+  std::optional<size_t> closeAfterBytes;
   // Read the request but never answer; later request bytes on the connection are logged and
   // not answered either. Ends when the client closes the connection or on stop().
   bool silent = false;
