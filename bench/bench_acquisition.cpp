@@ -17,8 +17,8 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
-#include "clocks.h"
 #include "counting_allocator.h"
+#include "paired_batches.h"
 #include "summary_reporter.h"
 
 namespace {
@@ -76,26 +76,11 @@ void BM_BareSocket(benchmark::State& state) {
   }
 }
 
-// Seconds per frame of one client in one batch, and the two clients' batches
-// that ran next to each other.
-struct Side {
-  double wall = 0, cpu = 0;
-};
+// The two clients' batches that ran next to each other.
 struct Pair {
-  Side plugin, bare;
+  vyxbench::PerFrame plugin, bare;
 };
 std::vector<Pair> g_pairs;
-
-template <typename Fetch>
-bool timeBatch(Fetch fetch, Side& side) {
-  const vyxbench::Stamp start;
-  for (int n = 0; n < kBatch; ++n)
-    if (!fetch()) return false;
-  const vyxbench::Stamp end;
-  side.wall = (end.wall - start.wall) / kBatch;
-  side.cpu = (end.cpu - start.cpu) / kBatch;
-  return true;
-}
 
 void BM_PairedFrames(benchmark::State& state) {
   Rig& r = rig();
@@ -105,8 +90,10 @@ void BM_PairedFrames(benchmark::State& state) {
   for (auto _ : state) {
     Pair p;
     // Alternate which client goes first, so neither always follows the other.
-    const bool ok = pluginFirst ? timeBatch(plugin, p.plugin) && timeBatch(bare, p.bare)
-                                : timeBatch(bare, p.bare) && timeBatch(plugin, p.plugin);
+    const bool ok = pluginFirst ? vyxbench::timeFrames(kBatch, plugin, p.plugin) &&
+                                      vyxbench::timeFrames(kBatch, bare, p.bare)
+                                : vyxbench::timeFrames(kBatch, bare, p.bare) &&
+                                      vyxbench::timeFrames(kBatch, plugin, p.plugin);
     if (!ok) {
       state.SkipWithError("a frame failed");
       return;
@@ -165,11 +152,7 @@ BENCHMARK(BM_SteadyStateAllocations)->Iterations(1)->Unit(benchmark::kMillisecon
 
 const char* verdict(bool met) { return met ? "meets target" : "MISSES target"; }
 
-// The value at fraction q of the sorted values.
-double quantile(std::vector<double> v, double q) {
-  std::sort(v.begin(), v.end());
-  return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
-}
+using vyxbench::quantile;
 
 void printPaired() {
   if (g_pairs.empty()) return;

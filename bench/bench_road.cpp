@@ -4,7 +4,8 @@
 // and 2). Each stage is measured on its own and the road in one piece, and
 // each next to its physical limit in the same run: a bare socket client
 // fetching the same frame from the same camera, memcpy of the raw frame and
-// memcpy of one image per conversion.
+// memcpy of one image per conversion. The whole road is also compared with
+// its limit in alternating batches (see bench_acquisition for why).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
+#include "paired_batches.h"
 #include "summary_reporter.h"
 
 namespace {
@@ -132,6 +134,41 @@ void BM_LimitWholeRoad(benchmark::State& s) {
   });
 }
 
+// The whole road and its limit in alternating batches, so that both meet the
+// same machine load: CPU seconds per frame of each, pair by pair.
+constexpr int kBatch = 32;
+constexpr int kPairedIterations = 40;
+constexpr int kPairedRepetitions = 10;
+struct Pair {
+  vyxbench::PerFrame road, limit;
+};
+std::vector<Pair> g_pairs;
+
+void BM_PairedWholeRoad(benchmark::State& state) {
+  Road& r = road();
+  const auto whole = [&r] {
+    return r.update() && r.copyRaw() && r.describe() && r.convert(VYX_TYPE_10001) &&
+           r.convert(VYX_TYPE_10002);
+  };
+  const auto limit = [&r] {
+    return r.bareFetch() && r.copyFrame() && r.copyImage(0) && r.copyImage(1);
+  };
+  bool roadFirst = true;
+  for (auto _ : state) {
+    Pair p;
+    const bool ok = roadFirst ? vyxbench::timeFrames(kBatch, whole, p.road) &&
+                                    vyxbench::timeFrames(kBatch, limit, p.limit)
+                              : vyxbench::timeFrames(kBatch, limit, p.limit) &&
+                                    vyxbench::timeFrames(kBatch, whole, p.road);
+    if (!ok) {
+      state.SkipWithError("a call on the road failed");
+      return;
+    }
+    g_pairs.push_back(p);
+    roadFirst = !roadFirst;
+  }
+}
+
 // Each stage of the road and the limit it is held against ("" for none: the
 // description is a 128-byte record with no work to compare with).
 struct Stage {
@@ -163,6 +200,11 @@ ROAD_BENCHMARK(BM_LimitBareFrame);
 ROAD_BENCHMARK(BM_LimitFrameCopy);
 ROAD_BENCHMARK(BM_LimitImageCopy);
 ROAD_BENCHMARK(BM_LimitWholeRoad);
+BENCHMARK(BM_PairedWholeRoad)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kPairedIterations)
+    ->Repetitions(kPairedRepetitions)
+    ->ReportAggregatesOnly(true);
 
 void printLine(const char* label, const vyxbench::Figures* f, const vyxbench::Figures* limit) {
   std::printf("  %-16s %9.3f us", label, f->cpuSeconds * 1e6);
@@ -172,7 +214,24 @@ void printLine(const char* label, const vyxbench::Figures* f, const vyxbench::Fi
   std::printf("\n");
 }
 
+void printPaired() {
+  if (g_pairs.empty()) return;
+  std::vector<double> road, limit, ratio;
+  for (const Pair& p : g_pairs) {
+    road.push_back(p.road.cpu);
+    limit.push_back(p.limit.cpu);
+    ratio.push_back(p.road.cpu / p.limit.cpu);
+  }
+  std::printf(
+      "paired batches: %zu pairs of %d frames; whole road %.3f us CPU per frame, limit %.3f us, "
+      "ratio %.3f [%.3f..%.3f] (medians, quartiles in brackets)\n",
+      g_pairs.size(), kBatch, vyxbench::quantile(road, 0.5) * 1e6,
+      vyxbench::quantile(limit, 0.5) * 1e6, vyxbench::quantile(ratio, 0.5),
+      vyxbench::quantile(ratio, 0.25), vyxbench::quantile(ratio, 0.75));
+}
+
 void printSummary(const vyxbench::SummaryReporter& report) {
+  printPaired();
   for (const std::string& statistic : vyxbench::summaryStatistics()) {
     double sum = 0;
     bool complete = true, any = false;
@@ -183,8 +242,10 @@ void printSummary(const vyxbench::SummaryReporter& report) {
         continue;
       }
       if (!any)
-        std::printf("[%s] CPU per frame on the host thread (limit: same work done bare):\n",
-                    statistic.c_str());
+        std::printf(
+            "separate runs [%s], CPU per frame on the host thread (limit: same work done "
+            "bare):\n",
+            statistic.c_str());
       any = true;
       sum += f->cpuSeconds;
       printLine(stage.label, f, report.find(stage.limit, statistic));

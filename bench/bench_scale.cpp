@@ -22,7 +22,7 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
-#include "clocks.h"
+#include "paired_batches.h"
 #include "summary_reporter.h"
 
 namespace {
@@ -62,17 +62,9 @@ struct Fleet {
   std::vector<std::unique_ptr<vyxbench::CameraRig>> rigs;
   std::vector<std::unique_ptr<BareCamera>> bare;
 
-  // `frames` frames round-robin over the first `count` cameras.
-  bool pluginRounds(int count, int frames) const {
-    const auto update = vyxbench::plugin()->vyxpUpdate;
-    for (int n = 0; n < frames; ++n)
-      if (update(kFirstId + static_cast<unsigned>(n % count)) != VYX_OK) return false;
-    return true;
-  }
-  bool bareRounds(int count, int frames) const {
-    for (int n = 0; n < frames; ++n)
-      if (!bare[static_cast<size_t>(n % count)]->fetch()) return false;
-    return true;
+  // A frame from camera k (0-based) through the plug-in.
+  static bool pluginFrame(int k) {
+    return vyxbench::plugin()->vyxpUpdate(kFirstId + static_cast<unsigned>(k)) == VYX_OK;
   }
 };
 
@@ -84,20 +76,19 @@ Fleet& fleet() {
 // One iteration is one round: each of the first `count` cameras delivers a frame.
 void BM_RoundRobin(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
-  const Fleet& f = fleet();
+  fleet();  // opened before the clock runs
   for (auto _ : state) {
-    if (!f.pluginRounds(count, count)) {
+    bool ok = true;
+    for (int k = 0; k < count && ok; ++k) ok = Fleet::pluginFrame(k);
+    if (!ok) {
       state.SkipWithError("vyxpUpdate failed");
       return;
     }
   }
 }
 
-// Wall and client-thread CPU seconds per frame in one batch, by client
-// (plug-in: true) and camera count.
-struct PerFrame {
-  double wall = 0, cpu = 0;
-};
+// Seconds per frame in one batch, by client (plug-in: true) and camera count.
+using vyxbench::PerFrame;
 using Key = std::pair<bool, int>;
 std::vector<std::map<Key, PerFrame>> g_batches;
 
@@ -109,15 +100,17 @@ void BM_PairedSizes(benchmark::State& state) {
   for (auto _ : state) {
     std::map<Key, PerFrame> batch;
     for (const Key& key : order) {
-      const vyxbench::Stamp start;
-      const bool ok = key.first ? f.pluginRounds(key.second, kBatchFrames)
-                                : f.bareRounds(key.second, kBatchFrames);
-      const vyxbench::Stamp end;
-      if (!ok) {
+      // One frame per call, round-robin from the first camera on.
+      int next = 0;
+      const auto frame = [&] {
+        const int k = next;
+        next = (next + 1) % key.second;
+        return key.first ? f.pluginFrame(k) : f.bare[static_cast<size_t>(k)]->fetch();
+      };
+      if (!vyxbench::timeFrames(kBatchFrames, frame, batch[key])) {
         state.SkipWithError("a frame failed");
         return;
       }
-      batch[key] = {(end.wall - start.wall) / kBatchFrames, (end.cpu - start.cpu) / kBatchFrames};
     }
     g_batches.push_back(batch);
     // Rotate which one goes first, so none always follows another.
@@ -141,10 +134,7 @@ BENCHMARK(BM_PairedSizes)
     ->Repetitions(kPairedRepetitions)
     ->ReportAggregatesOnly(true);
 
-double quantile(std::vector<double> v, double q) {
-  std::sort(v.begin(), v.end());
-  return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
-}
+using vyxbench::quantile;
 
 template <typename F>
 std::vector<double> collect(F f) {

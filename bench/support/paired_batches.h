@@ -1,0 +1,42 @@
+// Timing of short batches of frames for paired comparisons: two ways of
+// doing the same work run in alternating batches, so that both meet the same
+// machine load, and the median of the per-pair figures is reported.
+#ifndef VYX_BENCH_PAIRED_BATCHES_H
+#define VYX_BENCH_PAIRED_BATCHES_H
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "clocks.h"
+
+namespace vyxbench {
+
+// Seconds per frame of one batch.
+struct PerFrame {
+  double wall = 0;
+  double cpu = 0;  // the calling thread's alone
+};
+
+// Runs fetch() `frames` times and stores the time per frame; false as soon
+// as a fetch fails.
+template <typename Fetch>
+bool timeFrames(int frames, Fetch&& fetch, PerFrame& out) {
+  const Stamp start;
+  for (int n = 0; n < frames; ++n)
+    if (!fetch()) return false;
+  const Stamp end;
+  out.wall = (end.wall - start.wall) / frames;
+  out.cpu = (end.cpu - start.cpu) / frames;
+  return true;
+}
+
+// The value at fraction q (0 to 1) of the sorted values; v must not be empty.
+inline double quantile(std::vector<double> v, double q) {
+  std::sort(v.begin(), v.end());
+  return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+}  // namespace vyxbench
+
+#endif
