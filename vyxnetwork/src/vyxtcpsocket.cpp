@@ -38,7 +38,7 @@ bool boundTransfers(int fd, int timeoutMs) {
     tv.tv_usec = 1;  // a zero timeval would mean no bound at all
   } else if (timeoutMs > 0) {
     tv.tv_sec = timeoutMs / 1000;
-    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    tv.tv_usec = static_cast<suseconds_t>(timeoutMs % 1000) * 1000;
   }
   return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
          ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
@@ -65,7 +65,8 @@ bool connectWithin(int fd, const sockaddr_in& addr, int timeoutMs) {
 }  // namespace
 
 TCPSocket::~TCPSocket() {
-  if (isConnected()) disconnect();
+  // Qualified calls: in a destructor there is no derived object left anyway.
+  if (TCPSocket::isConnected()) TCPSocket::disconnect();
 }
 
 void TCPSocket::connect(std::string host, unsigned short port) {
