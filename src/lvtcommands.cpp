@@ -85,17 +85,7 @@ extern "C" int vyxpPlatformCommand(unsigned int id, char* result, size_t maxLen,
 }
 
 extern "C" int vyxpGetInfo(unsigned int id, char* result, size_t maxLen, const char* key) {
-  return vyxlvt::sourceGuarded(id, [&]() -> int {
-    auto it = g_data.find(id);
-    if (it == g_data.end()) {
-      vyxlvt::setErrorSlot("");
-      return VYX_INVALID_HANDLE;
-    }
-    vyxlvt::PluginData& dat = it->second;
-    if (key == nullptr) {
-      dat.errorMessage = vyxlvt::kNullArgument;
-      return VYX_INVALID_VALUE;
-    }
+  return vyxlvt::withSourceRecord(id, key, [&](vyxlvt::PluginData& dat) {
     const std::string skey = stripString(key);
     if (skey == "AspectRatio") {
       const float ar = 0.75f;

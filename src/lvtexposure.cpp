@@ -9,24 +9,6 @@ constexpr unsigned int kMaxIntegrationTime = 5000;  // microseconds; 1 is the sh
 constexpr const char* kNoIntegrationTime = "requested integration time does not exist";
 constexpr const char* kNoModulationFrequency = "requested modulation frequency does not exist";
 
-// Runs body for an open handle; otherwise empties the error slot. The
-// numeric getters refuse a null result pointer.
-template <typename Body>
-int withInstance(unsigned int id, bool needsResult, const unsigned int* result, Body&& body) {
-  return vyxlvt::sourceGuarded(id, [&]() -> int {
-    auto it = g_data.find(id);
-    if (it == g_data.end()) {
-      vyxlvt::setErrorSlot("");
-      return VYX_INVALID_HANDLE;
-    }
-    if (needsResult && result == nullptr) {
-      it->second.errorMessage = vyxlvt::kNullArgument;
-      return VYX_INVALID_VALUE;
-    }
-    return body(it->second);
-  });
-}
-
 int fail(vyxlvt::PluginData& dat, const char* text, int code) {
   dat.errorMessage = text;
   return code;
@@ -35,7 +17,7 @@ int fail(vyxlvt::PluginData& dat, const char* text, int code) {
 }  // namespace
 
 extern "C" int vyxpGetIntegrationTime(unsigned int id, unsigned int* result, unsigned int idx) {
-  return withInstance(id, true, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     if (idx > 1) return fail(dat, kNoIntegrationTime, VYX_NOT_AVAILABLE);
     *result = static_cast<unsigned int>(dat.frontendData[idx == 0 ? 4 : 5]);
     return VYX_OK;
@@ -43,7 +25,7 @@ extern "C" int vyxpGetIntegrationTime(unsigned int id, unsigned int* result, uns
 }
 
 extern "C" int vyxpSetIntegrationTime(unsigned int id, unsigned int idx, unsigned int val) {
-  return withInstance(id, false, nullptr, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, [&](vyxlvt::PluginData& dat) {
     if (!dat.xmlRpc) {  // the error slot has no camera to write to
       vyxlvt::setErrorSlot("");
       return VYX_INVALID_HANDLE;
@@ -65,7 +47,7 @@ extern "C" int vyxpSetIntegrationTime(unsigned int id, unsigned int idx, unsigne
 extern "C" int vyxpGetValidIntegrationTime(unsigned int id, unsigned int* result,
                                            unsigned int index, Proximity proximity,
                                            unsigned int us) {
-  return withInstance(id, true, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     if (index > 1) return fail(dat, kNoIntegrationTime, VYX_NOT_AVAILABLE);
     if (us >= 1 && us <= kMaxIntegrationTime) {
       *result = us;
@@ -84,7 +66,7 @@ extern "C" int vyxpGetValidIntegrationTime(unsigned int id, unsigned int* result
 }
 
 extern "C" int vyxpGetModulationFrequency(unsigned int id, unsigned int* result, unsigned int idx) {
-  return withInstance(id, true, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     if (idx > 1) return fail(dat, kNoModulationFrequency, VYX_NOT_AVAILABLE);
     *result = vyxlvt::validModulationFrequencies[0];
     return VYX_OK;
@@ -92,7 +74,7 @@ extern "C" int vyxpGetModulationFrequency(unsigned int id, unsigned int* result,
 }
 
 extern "C" int vyxpSetModulationFrequency(unsigned int id, unsigned int /*idx*/, unsigned int val) {
-  return withInstance(id, false, nullptr, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, [&](vyxlvt::PluginData& dat) {
     if (val == vyxlvt::validModulationFrequencies[0]) return VYX_OK;
     return fail(dat, "camera does not support configuration of the modulation frequency",
                 VYX_NOT_SUPPORTED);
@@ -102,7 +84,7 @@ extern "C" int vyxpSetModulationFrequency(unsigned int id, unsigned int /*idx*/,
 extern "C" int vyxpGetValidModulationFrequency(unsigned int id, unsigned int* result,
                                                unsigned int index, Proximity proximity,
                                                unsigned int hz) {
-  return withInstance(id, true, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     const unsigned int f = vyxlvt::validModulationFrequencies[0];
     if (index > 1) return fail(dat, kNoModulationFrequency, VYX_NOT_AVAILABLE);
     if (hz == f || (hz > f && (proximity == AtMost || proximity == CloseTo)) ||

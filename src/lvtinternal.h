@@ -132,6 +132,31 @@ int sourceGuarded(unsigned int id, Body&& body) noexcept {
   });
 }
 
+// The common start of the source entry points that read or edit an
+// instance record: an unknown handle empties the error slot and answers
+// VYX_INVALID_HANDLE; a null pointer the call must use is refused.
+template <typename Body>
+int withSourceRecord(unsigned int id, const void* required, Body&& body) noexcept {
+  return sourceGuarded(id, [&]() -> int {
+    auto it = g_data.find(id);
+    if (it == g_data.end()) {
+      setErrorSlot("");
+      return VYX_INVALID_HANDLE;
+    }
+    if (required == nullptr) {
+      it->second.errorMessage = kNullArgument;
+      return VYX_INVALID_VALUE;
+    }
+    return body(it->second);
+  });
+}
+
+// For calls that take no pointer.
+template <typename Body>
+int withSourceRecord(unsigned int id, Body&& body) noexcept {
+  return withSourceRecord(id, &id, body);
+}
+
 }  // namespace vyxlvt
 
 #endif

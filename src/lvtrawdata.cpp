@@ -10,43 +10,24 @@ constexpr uint32_t kColumns = 64;
 constexpr uint32_t kRows = 50;
 constexpr int32_t kModulationFrequency = 20000000;
 
-// Runs body for an open handle; otherwise empties the error slot and
-// answers VYX_INVALID_HANDLE. A null output pointer is refused before
-// anything is written.
-template <typename Body>
-int withRecord(unsigned int id, const void* out, Body&& body) {
-  return vyxlvt::sourceGuarded(id, [&]() -> int {
-    auto it = g_data.find(id);
-    if (it == g_data.end()) {
-      vyxlvt::setErrorSlot("");
-      return VYX_INVALID_HANDLE;
-    }
-    if (out == nullptr) {
-      it->second.errorMessage = vyxlvt::kNullArgument;
-      return VYX_INVALID_VALUE;
-    }
-    return body(it->second);
-  });
-}
-
 }  // namespace
 
 extern "C" int vyxpGetRawDataSize(unsigned int id, size_t* result) {
-  return withRecord(id, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     *result = dat.data.size();
     return VYX_OK;
   });
 }
 
 extern "C" int vyxpGetRawData(unsigned int id, void* result) {
-  return withRecord(id, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     if (!dat.data.empty()) std::memcpy(result, dat.data.data(), dat.data.size());
     return VYX_OK;
   });
 }
 
 extern "C" int vyxpGetRawDataDescription(unsigned int id, VYXDataDescription* result) {
-  return withRecord(id, result, [&](vyxlvt::PluginData& dat) {
+  return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     VYXDataDescription rdd;
     std::memset(&rdd, 0, sizeof rdd);  // reserved and userData0 are never assigned
     if (dat.version == 1007) {

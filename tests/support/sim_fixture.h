@@ -4,43 +4,21 @@
 #ifndef VYX_TESTS_SIM_FIXTURE_H
 #define VYX_TESTS_SIM_FIXTURE_H
 
-#include <unistd.h>
-
 #include <memory>
-#include <random>
-#include <stdexcept>
 #include <string>
 
-#include "lvtsim/camera.h"
+#include "lvtsim/launch.h"
 
 namespace vyxtest {
 
-inline std::string randomLoopbackAddress() {
-  static std::mt19937 rng(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-  std::uniform_int_distribution<int> part(1, 254);
-  // 127.0.0.x stays free for people running the simulator by hand.
-  return "127." + std::to_string(part(rng)) + "." + std::to_string(part(rng)) + "." +
-         std::to_string(part(rng));
-}
-
 // A running camera on a fresh address; cfg.address is replaced.
 inline std::unique_ptr<lvtsim::Camera> startCamera(lvtsim::CameraConfig cfg = {}) {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    cfg.address = randomLoopbackAddress();
-    auto cam = std::make_unique<lvtsim::Camera>(cfg);
-    try {
-      cam->start();
-      return cam;
-    } catch (const std::runtime_error&) {
-      // address taken by another test program: try another
-    }
-  }
-  throw std::runtime_error("no free loopback address for a simulated camera");
+  return lvtsim::startOnFreeLoopback(std::move(cfg));
 }
 
 // A loopback address where nothing listens on port 8080 (for "camera not
 // there" tests): a random one that no camera of this process uses.
-inline std::string silentAddress() { return randomLoopbackAddress(); }
+inline std::string silentAddress() { return lvtsim::randomLoopbackAddress(); }
 
 }  // namespace vyxtest
 
