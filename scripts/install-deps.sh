@@ -4,7 +4,7 @@
 set -euo pipefail
 
 native=(cmake g++ make pkg-config git libflxmlrpc-dev libgtest-dev libgmock-dev
-        libbenchmark-dev libpng-dev clang libclang-rt-14-dev clang-tidy cppcheck
+        libbenchmark-dev libpng-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev clang-tidy cppcheck
         clang-format g++-multilib python3 python3-numpy)
 i386=(libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
 
