@@ -1,4 +1,5 @@
 // Opening a camera instance.
+#include "boundedrpcclient.h"
 #include "lvtinternal.h"
 #include "vyxplugin.h"
 
@@ -19,7 +20,8 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
     }
     dat.url = param;
     try {
-      dat.xmlRpc = std::make_unique<XmlRpc::XmlRpcClient>(param, kControlPort, nullptr);
+      dat.xmlRpc =
+          std::make_unique<lvt::BoundedRpcClient>(param, kControlPort, vyxlvt::kRpcTimeoutSeconds);
     } catch (...) {
       dat.xmlRpc.reset();
     }
