@@ -2,7 +2,11 @@
 // streams and raw frames as the simulated camera sends them, taken through
 // the plug-in, and a few command sequences. Run by hand when an input format
 // changes: make_fuzz_seeds fuzz/corpus
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -10,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "control_answers.h"
 #include "fuzz_support.h"
 #include "sim_fixture.h"
 
@@ -96,6 +101,96 @@ void textCall(Bytes& out, uint8_t op, uint8_t buffer, const std::string& text) {
   out.insert(out.end(), text.begin(), text.end());
 }
 
+// The simulated camera's answer to one control call, byte for byte as it
+// came over the wire (header and body), read through a socket of our own.
+std::string askCamera(const std::string& address, const std::string& method,
+                      const std::string& params) {
+  const std::string body = "<?xml version=\"1.0\"?>\r\n<methodCall><methodName>" + method +
+                           "</methodName>\r\n<params>" + params + "</params></methodCall>\r\n";
+  const std::string request =
+      "POST /RPC2 HTTP/1.1\r\nHost: " + address +
+      ":8080\r\nContent-Type: text/xml\r\nContent-length: " + std::to_string(body.size()) +
+      "\r\n\r\n" + body;
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(8080);
+  ::inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot ask the simulated camera " + method);
+  }
+  std::string answer;
+  char buffer[4096];
+  for (;;) {
+    const size_t end = answer.find("\r\n\r\n");
+    if (end != std::string::npos) {
+      const size_t field = answer.find("Content-length: ");
+      const size_t length = std::strtoul(answer.c_str() + field + 16, nullptr, 10);
+      if (field != std::string::npos && answer.size() >= end + 4 + length) break;
+    }
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    answer.append(buffer, size_t(n));
+  }
+  ::close(fd);
+  return answer;
+}
+
+std::string intParam(int v) {
+  return "<param><value><i4>" + std::to_string(v) + "</i4></value></param>";
+}
+
+// fuzz_control inputs: the entry points' arguments (integration time 1500 for
+// time 0, text buffers of 40 bytes, 20 frames per second), then one answer per
+// control call of an instance's life as the simulated camera gives it.
+void controlSeeds(const std::string& dir) {
+  auto camera = vyxtest::startCamera();
+  const std::string address = camera->config().address;
+  const std::string connect = "<param><value>192.168.0.1</value></param>" + intParam(1);
+  std::string frontend;
+  for (int v : {0, 0, 0, 0, 1000, 2000, 0, 20, 0}) frontend += intParam(v);
+  auto lifeOf = [&](const std::string& name) {
+    Bytes in = {0xDC, 0x05, 0, 39, 19, 39, 39, 39, 39, 39};
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLConnectCP", connect));
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLSetWorkingMode", intParam(1)));
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLSetTrigger", intParam(0) + intParam(3)));
+    in.push_back(vyxfuzz::Normal);  // the port: the fake camera's own
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLGetFrontendData", ""));
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLSetFrontendData", frontend));
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLSetFrontendData", frontend));
+    vyxfuzz::appendRawAnswer(in, askCamera(address, "MDAXMLGetFrontendData", ""));
+    vyxfuzz::appendRawAnswer(
+        in, askCamera(address, "MDAXMLDisconnectCP", "<param><value>192.168.0.2</value></param>"));
+    writeFile(dir, name, in);
+  };
+  lifeOf("seed-real-answers");
+  camera->setRpcFault("MDAXMLSetFrontendData", lvtsim::RpcFault::Fault);
+  camera->setRpcFault("MDAXMLDisconnectCP", lvtsim::RpcFault::Fault);
+  lifeOf("seed-real-faults");
+  camera->setRpcFault("MDAXMLSetFrontendData", lvtsim::RpcFault::None);
+  camera->setRpcFault("MDAXMLDisconnectCP", lvtsim::RpcFault::None);
+  camera->setRpcFault("MDAXMLGetFrontendData", lvtsim::RpcFault::WrongShape);
+  lifeOf("seed-real-wrong-shape");
+  camera->setRpcFault("MDAXMLGetFrontendData", lvtsim::RpcFault::ShortArray);
+  lifeOf("seed-real-short-array");
+
+  // The answers that once took the host down, to the first call.
+  const Bytes arguments(10, 0);
+  auto firstAnswer = [&](const std::string& name, Bytes record) {
+    Bytes in = arguments;
+    in.insert(in.end(), record.begin(), record.end());
+    writeFile(dir, name, in);
+  };
+  firstAnswer("regress-huge-length", {vyxfuzz::Stream, 1, 0});
+  firstAnswer("seed-length-2147483647-and-2-mib", {vyxfuzz::Length, 4, 0, 0x21});
+  firstAnswer("regress-endless-header", {vyxfuzz::Stream, 0, 40});
+  // Depths read the same either way round: 11822 structs, 50115 arrays.
+  firstAnswer("regress-deep-structs", {vyxfuzz::Nesting, 0x2E, 0x2E, 2});
+  firstAnswer("regress-deep-arrays", {vyxfuzz::Nesting, 0xC3, 0xC3, 1});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,5 +261,7 @@ int main(int argc, char** argv) {
   textCall(narrow, 1, 8, "FPS");
   textCall(narrow, 0, 64, "SetFPS 4294967296");
   writeFile(commands, "seed-narrow-rates", narrow);
+
+  controlSeeds(root + "/fuzz_control");
   return 0;
 }

@@ -2,13 +2,13 @@
 #ifndef VYX_TESTS_PLUGIN_FIXTURE_H
 #define VYX_TESTS_PLUGIN_FIXTURE_H
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "descriptors.h"
 #include "vyxhost/vyxhost.h"
 
 namespace vyxtest {
@@ -27,16 +27,6 @@ inline std::string lastError(const vyxhost::Plugin& p, unsigned int id) {
   const int code = p->vyxpGetLastError(id, text, sizeof text);
   if (code != VYX_OK) return "<no text: " + std::to_string(code) + ">";
   return text;
-}
-
-// Open file descriptors of this process.
-inline int openDescriptors() {
-  int count = 0;
-  if (DIR* d = ::opendir("/proc/self/fd")) {
-    while (::readdir(d) != nullptr) ++count;
-    ::closedir(d);
-  }
-  return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
 }  // namespace vyxtest
