@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace lvt {
 
@@ -27,14 +28,34 @@ bool startsWithNoCase(const std::string& text, size_t at, const char* prefix) {
 
 }  // namespace
 
-bool containersWithin(const std::string& xml, size_t limit) {
+const char* refusedXml(const std::string& xml) {
+  std::vector<std::string> open;  // the names of the elements the scan is inside
   size_t containers = 0;
   for (size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+    const size_t end = xml.find('>', at);
+    if (end == std::string::npos) return "a tag is not closed";
+    if (xml[at + 1] == '?' || xml[at + 1] == '!') continue;  // declaration or comment
     if (startsWithNoCase(xml, at + 1, "array") || startsWithNoCase(xml, at + 1, "struct")) {
-      if (++containers > limit) return false;
+      if (++containers > BoundedRpcClient::kMaxContainers) return "too many arrays and structs";
     }
+    const bool closing = xml[at + 1] == '/';
+    const size_t nameStart = at + (closing ? 2 : 1);
+    size_t nameEnd = nameStart;
+    while (nameEnd < end && xml[nameEnd] != '/' &&
+           std::isspace(static_cast<unsigned char>(xml[nameEnd])) == 0) {
+      ++nameEnd;
+    }
+    const std::string name = xml.substr(nameStart, nameEnd - nameStart);
+    if (closing) {
+      if (open.empty() || open.back() != name) return "the tags are not properly nested";
+      open.pop_back();
+    } else if (xml[end - 1] != '/') {
+      open.push_back(name);
+      if (open.size() > BoundedRpcClient::kMaxDepth) return "the answer nests too deeply";
+    }
+    at = end;
   }
-  return true;
+  return open.empty() ? nullptr : "an element is not closed";
 }
 
 long contentLength(const std::string& header, size_t limit) {
@@ -148,7 +169,7 @@ bool BoundedRpcClient::readResponse() {
 }
 
 bool BoundedRpcClient::parseResponse(XmlRpc::XmlRpcValue& result) {
-  if (!containersWithin(_response, kMaxContainers)) return refuse("the answer nests too deeply");
+  if (const char* why = refusedXml(_response)) return refuse(why);
   return XmlRpc::XmlRpcClient::parseResponse(result);
 }
 

@@ -19,7 +19,9 @@ class BoundedRpcClient : public XmlRpc::XmlRpcClient {
   // The XML of an answer; the largest real one, the nine front-end integers,
   // is well under 2 KiB.
   static constexpr size_t kMaxBodyBytes = size_t{1} << 20;
-  // Arrays and structs in one answer (real answers hold one).
+  // Nested elements and arrays plus structs in one answer; real answers have
+  // eight levels and one array or struct.
+  static constexpr size_t kMaxDepth = 64;
   static constexpr size_t kMaxContainers = 64;
 
   // callSeconds bounds each call from sending the request to the last byte
@@ -46,11 +48,16 @@ class BoundedRpcClient : public XmlRpc::XmlRpcClient {
   std::chrono::steady_clock::time_point deadline_;
 };
 
-// True when the XML holds at most `limit` array and struct openings. Closing
-// tags are not subtracted: the library's parser skips text while it searches
-// for some tags, so a closing tag in the text does not prove that the parse
-// has left a level. A linear scan, run before the library's recursive parse.
-bool containersWithin(const std::string& xml, size_t limit);
+// Why the XML of an answer is not handed to the library's parser, or null
+// when it may be. A linear scan that refuses
+//  - tags that are not properly nested and closed: the library's parser loses
+//    the values it has built when a closing tag is missing;
+//  - more than kMaxDepth levels of elements;
+//  - more than kMaxContainers array and struct openings in all. Closings are
+//    not subtracted here: the library's parser skips text while it searches
+//    for some tags, so a closing tag in the text does not prove that its
+//    recursion has left a level.
+const char* refusedXml(const std::string& xml);
 
 // The value of the last "Content-length:" field in `header` (the text before
 // the blank line), or -1 when there is none, it is not a decimal number, or it

@@ -158,14 +158,21 @@ class ControlPeer {
   // last clearLog.
   size_t bytesSent() const { return bytesSent_; }
 
-  // Waits until every connection is closed on the fake camera's side; false
-  // when one is still open after limit (the client holds it).
+  // Waits until every connection is accepted and closed on the fake camera's
+  // side; false when one is still open after limit (the client holds it).
   bool waitIdle(std::chrono::milliseconds limit) const {
     std::unique_lock<std::mutex> lock(mu_);
-    return changed_.wait_for(lock, limit, [&] { return open_.empty(); });
+    return changed_.wait_for(
+        lock, limit, [&] { return open_.empty() && !waiting(control_) && !waiting(data_); });
   }
 
  private:
+  // A connection is waiting to be accepted.
+  static bool waiting(int listener) {
+    pollfd ready{listener, POLLIN, 0};
+    return ::poll(&ready, 1, 0) > 0;
+  }
+
   int listenOn(uint16_t port) const {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -174,7 +181,7 @@ class ControlPeer {
         (ntohl(addr.sin_addr.s_addr) >> 24) != 127) {
       throw std::invalid_argument("fake camera needs a loopback address: " + address_);
     }
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(fd, 16) != 0) {
       if (fd >= 0) ::close(fd);
@@ -185,16 +192,14 @@ class ControlPeer {
 
   void acceptLoop(int listener, bool control) {
     for (;;) {
-      const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      pollfd ready{listener, POLLIN, 0};
+      ::poll(&ready, 1, 100);
+      // Accepted and recorded in one step under the lock, so that waitIdle
+      // never sees a connection that is neither waiting nor recorded.
       std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) {
-        if (fd >= 0) ::close(fd);
-        return;
-      }
-      if (fd < 0) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
-        return;
-      }
+      if (stopping_) return;
+      const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;  // nothing waiting (the listener does not block)
       open_.insert(fd);
       workers_.emplace_back([this, fd, control] {
         if (control) {
