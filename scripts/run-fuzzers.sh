@@ -5,7 +5,8 @@
 # earlier runs found (fuzz/corpus-work/<target>, not committed), reads its
 # options from fuzz/<target>.options, and stops at the first crash, leak or
 # hang (any input taking over 10 s: a whole input normally takes milliseconds,
-# and the data-port stand-in never lets a receive wait); the input that caused
+# the data-port stand-in never lets a receive wait, and the control stand-in
+# keeps silent for at most 200 ms); the input that caused
 # it is left in BUILD_DIR/fuzz-artifacts/<target>/.
 # Prints the executions of each target; exits non-zero if any target failed.
 set -euo pipefail
