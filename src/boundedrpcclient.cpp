@@ -15,7 +15,7 @@ namespace lvt {
 namespace {
 
 // What one recv() may take at most.
-constexpr size_t kChunkBytes = 64 * 1024;
+constexpr size_t kChunkBytes = size_t{64} << 10;
 
 bool startsWithNoCase(const std::string& text, size_t at, const char* prefix) {
   const size_t n = std::strlen(prefix);

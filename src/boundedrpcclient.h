@@ -15,7 +15,7 @@ namespace lvt {
 class BoundedRpcClient : public XmlRpc::XmlRpcClient {
  public:
   // The HTTP header of an answer (with whatever part of the body came with it).
-  static constexpr size_t kMaxHeaderBytes = 8 * 1024;
+  static constexpr size_t kMaxHeaderBytes = size_t{8} << 10;
   // The XML of an answer; the largest real one, the nine front-end integers,
   // is well under 2 KiB.
   static constexpr size_t kMaxBodyBytes = size_t{1} << 20;
