@@ -94,7 +94,7 @@ const BadAnswer kBadAnswers[] = {
 
 void PrintTo(const BadAnswer& answer, std::ostream* os) { *os << answer.name; }
 
-class ControlBoundsTest : public ::testing::TestWithParam<BadAnswer> {
+class ControlPeerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     p = vyxtest::freshPlugin();
@@ -124,6 +124,27 @@ class ControlBoundsTest : public ::testing::TestWithParam<BadAnswer> {
   std::unique_ptr<ControlPeer> peer;
   int descriptors = 0;
 };
+
+class ControlBoundsTest : public ControlPeerTest,
+                          public ::testing::WithParamInterface<BadAnswer> {};
+
+// A camera that closes the connection after every answer is served as before:
+// the client takes a closed connection between calls as the library does.
+TEST_F(ControlPeerTest, CameraClosingAfterEveryAnswerIsServedAsBefore) {
+  peer->setScript([this](const std::string& method) {
+    ControlReply r = peer->normalReply(method);
+    r.close = true;
+    return r;
+  });
+  ASSERT_EQ(p->api().vyxpInitRawDataPlugin(kId, peer->address().c_str()), VYX_OK);
+  EXPECT_EQ(p->api().vyxpSetIntegrationTime(kId, 0, 1500), VYX_OK);
+  EXPECT_EQ(p->api().vyxpDeinitPlugin(kId), VYX_OK);
+  EXPECT_EQ(peer->methods(),
+            (std::vector<std::string>{"MDAXMLConnectCP", "MDAXMLSetWorkingMode", "MDAXMLSetTrigger",
+                                      "MDAXMLGetTCPPortCP", "MDAXMLGetFrontendData",
+                                      "MDAXMLSetFrontendData", "MDAXMLDisconnectCP"}));
+  expectCutShortAndNothingLeft();
+}
 
 // Opening: the first call gets the bad answer; the opening fails as with a
 // camera that does not answer, and the handle stays free.
