@@ -15,7 +15,7 @@ namespace lvt {
 namespace {
 
 // What one recv() may take at most.
-constexpr size_t kChunkBytes = size_t{64} << 10;
+constexpr size_t kChunkBytes = size_t{16} << 10;  // on the host's stack
 
 bool startsWithNoCase(const std::string& text, size_t at, const char* prefix) {
   const size_t n = std::strlen(prefix);
