@@ -272,9 +272,10 @@ gboolean query(GstBaseSrc* base, GstQuery* q) {
       if (st.link) fps = st.fps;
     }
     if (fps == 0) return FALSE;
-    // A frame is stamped when it has arrived, one frame period after it began.
+    // A frame is stamped when it has arrived, one frame period after it began. The camera
+    // only sends a frame when asked, so waiting downstream loses nothing: no upper bound.
     const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, 1, static_cast<gint>(fps));
-    gst_query_set_latency(q, TRUE, period, period);
+    gst_query_set_latency(q, TRUE, period, GST_CLOCK_TIME_NONE);
     return TRUE;
   }
   return GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->query(base, q);
