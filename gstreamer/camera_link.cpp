@@ -13,9 +13,10 @@ namespace lvtgst {
 
 namespace {
 
-// Handles are per process: every element opens its camera under handles of its own.
+// Handles are per process: every element opens its camera under handles of its own, clear of
+// the small numbers a host in the same process picks for itself.
 unsigned nextHandle() {
-  static std::atomic<unsigned> next{1};
+  static std::atomic<unsigned> next{0x4000};
   return next.fetch_add(1);
 }
 

@@ -59,6 +59,8 @@ struct State {
   std::vector<float> values;
   // What the caps say now.
   unsigned columns = 0, rows = 0, fps = 0;
+  // The camera's settings while open (the settings above hold what the user asked for).
+  unsigned itime0 = 0, itime1 = 0, rate = 0;
   bool flushing = false;
 };
 
@@ -100,28 +102,26 @@ GstCaps* capsFor(unsigned columns, unsigned rows, unsigned fps) {
                              static_cast<gint>(fps), 1, nullptr);
 }
 
-// Sends a live setting to the open camera; on refusal warns and keeps the old value.
-// Returns whether the new value holds. Called with the state locked.
-bool applyLive(GstLvtSrc* self, State& st, guint prop, guint value) {
-  if (!st.link) return true;
+// Sends a live setting to the open camera. Returns "" when it holds, else why not (the camera
+// keeps its old value). Called with the state locked.
+std::string applyLive(State& st, guint prop, guint value) {
+  if (!st.link) return {};
   try {
     if (prop == PROP_FPS) {
       st.link->setFrameRate(value);
     } else {
       st.link->setIntegrationTime(prop == PROP_ITIME0 ? 0 : 1, value);
     }
-    return true;
+    return {};
   } catch (const std::exception& e) {
-    GST_ELEMENT_WARNING(self, RESOURCE, SETTINGS, ("The camera refused the setting: %s", e.what()),
-                        (nullptr));
-    return false;
+    return e.what();
   }
 }
 
 void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec* pspec) {
-  GstLvtSrc* self = GST_LVT_SRC(object);
   State& st = stateOf(object);
-  const std::lock_guard<std::mutex> hold(st.lock);
+  std::string refusal;  // posted once the state is unlocked: bus handlers may read properties
+  std::unique_lock<std::mutex> hold(st.lock);
   const bool open = static_cast<bool>(st.link);
   auto refuseWhileOpen = [&]() {
     if (!open) return false;
@@ -158,10 +158,11 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
         g_warning("lvtsrc: \"%s\" 0 only applies when the camera opens (value kept)", pspec->name);
         break;
       }
-      if (!applyLive(self, st, propId, v)) break;
-      if (propId == PROP_ITIME0) st.settings.itime0 = v;
-      if (propId == PROP_ITIME1) st.settings.itime1 = v;
-      if (propId == PROP_FPS) st.settings.fps = v;
+      refusal = applyLive(st, propId, v);
+      if (!refusal.empty()) break;
+      if (propId == PROP_ITIME0) st.settings.itime0 = st.itime0 = v;
+      if (propId == PROP_ITIME1) st.settings.itime1 = st.itime1 = v;
+      if (propId == PROP_FPS) st.settings.fps = st.rate = v;  // caps follow with the next frame
       break;
     }
     case PROP_SCALE: {
@@ -175,6 +176,11 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
     }
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
+  }
+  hold.unlock();
+  if (!refusal.empty()) {
+    GST_ELEMENT_WARNING(GST_LVT_SRC(object), RESOURCE, SETTINGS,
+                        ("The camera refused %s: %s", pspec->name, refusal.c_str()), (nullptr));
   }
 }
 
@@ -194,14 +200,15 @@ void getProperty(GObject* object, guint propId, GValue* value, GParamSpec* pspec
     case PROP_IMAGE:
       g_value_set_enum(value, static_cast<gint>(st.image));
       break;
+    // While open, what the camera uses; otherwise what was asked for (0: the camera's).
     case PROP_ITIME0:
-      g_value_set_uint(value, st.settings.itime0);
+      g_value_set_uint(value, st.link ? st.itime0 : st.settings.itime0);
       break;
     case PROP_ITIME1:
-      g_value_set_uint(value, st.settings.itime1);
+      g_value_set_uint(value, st.link ? st.itime1 : st.settings.itime1);
       break;
     case PROP_FPS:
-      g_value_set_uint(value, st.settings.fps);
+      g_value_set_uint(value, st.link ? st.rate : st.settings.fps);
       break;
     case PROP_SCALE:
       g_value_set_double(value, st.scale);
@@ -215,23 +222,22 @@ void getProperty(GObject* object, guint propId, GValue* value, GParamSpec* pspec
 gboolean startCamera(GstBaseSrc* base) {
   GstLvtSrc* self = GST_LVT_SRC(base);
   State& st = stateOf(base);
-  const std::lock_guard<std::mutex> hold(st.lock);
+  std::unique_lock<std::mutex> hold(st.lock);
   try {
     st.link = std::make_unique<lvtgst::CameraLink>(st.settings);
-    // Report what the camera uses where the user left the setting to it.
-    st.settings.itime0 = st.link->integrationTime(0);
-    st.settings.itime1 = st.link->integrationTime(1);
-    st.fps = st.link->frameRate();
-    st.settings.fps = st.fps;
+    st.itime0 = st.link->integrationTime(0);
+    st.itime1 = st.link->integrationTime(1);
+    st.rate = st.fps = st.link->frameRate();
     const lvtgst::FrameInfo first = st.link->grab(outputTypeOf(st.image), st.values);
     st.columns = first.columns;
     st.rows = first.rows;
   } catch (const std::exception& e) {
     const std::string where =
         st.settings.simulate ? std::string("simulated camera") : "camera at " + st.settings.address;
+    st.link.reset();
+    hold.unlock();
     GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", e.what()),
                       ("opening the %s failed", where.c_str()));
-    st.link.reset();
     return FALSE;
   }
   st.flushing = false;
@@ -316,7 +322,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   unsigned fps = 0;
   try {
     frame = st.link->grab(outputTypeOf(st.image), st.values);
-    fps = st.settings.fps;
+    fps = st.rate;
   } catch (const std::exception& e) {
     hold.unlock();
     GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", e.what()),

@@ -104,6 +104,9 @@ TEST(LvtSrc, CameraErrorsReachTheBusWithThePluginsTextAndStopCleanly) {
   Frame f;
   ASSERT_TRUE(pullFrame(p.element("sink"), f));
   EXPECT_EQ(f.fpsN, 25);
+  guint fps = 0;
+  g_object_get(src, "fps", &fps, nullptr);
+  EXPECT_EQ(fps, 25u) << "left to the camera, the property reads its rate";
 
   g_object_set(src, "itime0", 700u, "fps", 10u, nullptr);
   EXPECT_EQ(camera->frontend()[4], 700);
@@ -118,7 +121,6 @@ TEST(LvtSrc, CameraErrorsReachTheBusWithThePluginsTextAndStopCleanly) {
   EXPECT_NE(messageText(warning).find("vyxpPlatformCommand failed"), std::string::npos)
       << messageText(warning);
   gst_message_unref(warning);
-  guint fps = 0;
   g_object_get(src, "fps", &fps, nullptr);
   EXPECT_EQ(fps, 10u);
   EXPECT_EQ(camera->frontend()[7], 10);
