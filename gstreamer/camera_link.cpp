@@ -58,6 +58,8 @@ CameraLink::~CameraLink() {
   simulator_.reset();
 }
 
+const std::string& CameraLink::pluginPath() const { return plugin_->path(); }
+
 FrameInfo CameraLink::grab(uint32_t outputType, std::vector<float>& values) {
   const std::lock_guard<std::mutex> hold(pluginCalls());
   source_->update();

@@ -50,6 +50,8 @@ class CameraLink {
 
   // The address the camera was opened at (the simulator's own when simulating).
   const std::string& address() const { return address_; }
+  // The plug-in file that was loaded.
+  const std::string& pluginPath() const;
 
   // Fetches the next frame and converts it into values (resized to columns * rows) as the
   // host data type outputType (VYX_TYPE_10001, ...). Throws like the constructor.

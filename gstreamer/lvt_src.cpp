@@ -241,8 +241,8 @@ gboolean startCamera(GstBaseSrc* base) {
     return FALSE;
   }
   st.flushing = false;
-  GST_INFO_OBJECT(self, "camera open at %s: %ux%u at %u fps", st.link->address().c_str(),
-                  st.columns, st.rows, st.fps);
+  GST_INFO_OBJECT(self, "camera open at %s through %s: %ux%u at %u fps", st.link->address().c_str(),
+                  st.link->pluginPath().c_str(), st.columns, st.rows, st.fps);
   return TRUE;
 }
 

@@ -241,6 +241,17 @@ TEST(LvtSrc, ReadmeCommandLinesWritePngsAVideoAndStreamOverTcp) {
   const std::string webm = readFile(dir.path + "/camera.webm");
   EXPECT_GT(webm.size(), 1000u);
   EXPECT_EQ(webm.substr(0, 4), "\x1a\x45\xdf\xa3") << "a WebM (EBML) file";
+  {
+    Pipeline decode("filesrc location=" + dir.path +
+                    "/camera.webm ! matroskademux ! vp8dec ! appsink name=sink");
+    ASSERT_NE(decode.play(), GST_STATE_CHANGE_FAILURE);
+    std::vector<Frame> decoded;
+    Frame f;
+    while (pullFrame(decode.element("sink"), f)) decoded.push_back(f);
+    ASSERT_EQ(decoded.size(), 20u) << "every frame is in the video";
+    EXPECT_EQ(decoded[0].width, 64);
+    EXPECT_EQ(decoded[0].height, 50);
+  }
 
   // The camera's host serves the stream; the receiving side gets the very frames.
   const std::string host = lvtsim::randomLoopbackAddress();
