@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
   vyxhost::SourceInstance source(plugin, kSourceId, address);
   vyxhost::ProcessingInstance processing(plugin, kProcessingId);
   std::vector<uint8_t> raw;
-  std::vector<float> distance(64 * 50);
+  std::vector<float> distance(size_t{64} * 50);
   auto grabOne = [&] {
     source.update();
     source.rawData(raw);

@@ -10,12 +10,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
 #include "pipeline_fixture.h"
-
-extern char** environ;
 
 namespace lvtgsttest {
 namespace {
@@ -174,6 +173,7 @@ pid_t spawnLaunch(const std::string& pipeline) {
       words.push_back(std::exchange(word, {}));
   }
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
@@ -198,7 +198,7 @@ struct TempDir {
     char name[] = "/tmp/lvtsrc-test-XXXXXX";
     path = mkdtemp(name);
   }
-  ~TempDir() { std::system(("rm -rf " + path).c_str()); }
+  ~TempDir() { std::filesystem::remove_all(path); }
 };
 
 // A TCP port on addr that was free a moment ago.
