@@ -12,9 +12,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <random>
 #include <set>
 
 #include "pipeline_fixture.h"
+#include "sample_scaling.h"
 
 namespace lvtgsttest {
 namespace {
@@ -137,6 +140,32 @@ TEST(LvtSrc, CameraErrorsReachTheBusWithThePluginsTextAndStopCleanly) {
       << messageText(error);
   gst_message_unref(error);
   EXPECT_EQ(p.stop(), GST_STATE_CHANGE_SUCCESS);
+}
+
+// The values no simulated scene has: invalid readings, the ends of the 16-bit range, exact
+// halves, and a count that leaves a tail after the groups of eight the conversion works in.
+TEST(LvtSrc, SamplesFollowTheRoundingRuleAtTheEdges) {
+  const float nan = std::nanf("");
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> values = {nan,     -inf,    inf,     -0.001f, -0.0f,    0.0f,    0.0004f,
+                               0.0005f, 0.0015f, 0.0025f, 65.534f, 65.5345f, 65.535f, 65.5355f,
+                               65.6f,   1e30f,   -1e30f,  1.0f,    2.5f,     0.75f,   3.0005f};
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> spread(-2.0f, 70.0f);
+  for (int i = 0; i < 1000; ++i) values.push_back(i % 97 == 0 ? nan : spread(random));
+  for (double scale : {1000.0, 1.0, 0.5}) {
+    std::vector<uint8_t> out(values.size() * 2);
+    lvtgst::toSamplesLE(values.data(), values.size(), scale, out.data());
+    for (size_t i = 0; i < values.size(); ++i) {
+      const unsigned got = out[2 * i] | (out[2 * i + 1] << 8);
+      ASSERT_EQ(got, expectedSample(values[i], scale)) << values[i] << " x " << scale;
+    }
+  }
+  EXPECT_EQ(lvtgst::toSample(nan, 1000), 0);
+  EXPECT_EQ(lvtgst::toSample(-0.001f, 1000), 0);
+  EXPECT_EQ(lvtgst::toSample(0.0f, 1000), 1) << "0 is kept for no value";
+  EXPECT_EQ(lvtgst::toSample(2.5f, 1), 3) << "halves round away from zero";
+  EXPECT_EQ(lvtgst::toSample(1e30f, 1000), 65535);
 }
 
 size_t openDescriptors() {
