@@ -2,6 +2,7 @@
 
 #include <gst/video/video.h>
 
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <memory>
@@ -56,12 +57,12 @@ struct State {
   Image image = Image::Distance;
   double scale = kDefaultScale;
   std::unique_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
-  std::vector<float> values;
+  std::vector<float> values;                 // the streaming thread's (and start()'s) alone
   // What the caps say now.
   unsigned columns = 0, rows = 0, fps = 0;
   // The camera's settings while open (the settings above hold what the user asked for).
   unsigned itime0 = 0, itime1 = 0, rate = 0;
-  bool flushing = false;
+  std::atomic<bool> flushing{false};  // set by unlock(): no further frame is asked for
 };
 
 GType imageEnumType() {
@@ -288,17 +289,13 @@ gboolean query(GstBaseSrc* base, GstQuery* q) {
 }
 
 gboolean unlock(GstBaseSrc* base) {
-  // The frame being fetched still arrives or times out in the plug-in; no further one is asked for.
-  State& st = stateOf(base);
-  const std::lock_guard<std::mutex> hold(st.lock);
-  st.flushing = true;
+  // A frame being fetched still arrives or times out in the plug-in; no further one is asked for.
+  stateOf(base).flushing = true;
   return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base) {
-  State& st = stateOf(base);
-  const std::lock_guard<std::mutex> hold(st.lock);
-  st.flushing = false;
+  stateOf(base).flushing = false;
   return TRUE;
 }
 
@@ -315,16 +312,21 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   GstLvtSrc* self = GST_LVT_SRC(push);
   GstBaseSrc* base = GST_BASE_SRC(push);
   State& st = stateOf(push);
-  std::unique_lock<std::mutex> hold(st.lock);
   if (st.flushing) return GST_FLOW_FLUSHING;
-  if (!st.link) return GST_FLOW_FLUSHING;
+  // The camera is fetched from without the state's lock, so that reading properties never waits
+  // for a frame. The link stays: stop() only comes once this thread has left create().
+  lvtgst::CameraLink* link = nullptr;
+  Image image = Image::Distance;
+  {
+    const std::lock_guard<std::mutex> hold(st.lock);
+    link = st.link.get();
+    image = st.image;
+  }
+  if (link == nullptr) return GST_FLOW_FLUSHING;
   lvtgst::FrameInfo frame;
-  unsigned fps = 0;
   try {
-    frame = st.link->grab(outputTypeOf(st.image), st.values);
-    fps = st.rate;
+    frame = link->grab(outputTypeOf(image), st.values);
   } catch (const std::exception& e) {
-    hold.unlock();
     GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", e.what()),
                       ("fetching a frame from the camera failed"));
     return GST_FLOW_ERROR;
@@ -334,21 +336,23 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   const size_t count = st.values.size();
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, count * 2, nullptr);
   if (buffer == nullptr) {
-    hold.unlock();
     GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("out of memory for a %zu-byte frame", count * 2),
                       (nullptr));
     return GST_FLOW_ERROR;
   }
-  GstMapInfo map;
-  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-  lvtgst::toSamplesLE(st.values.data(), count, st.scale, map.data);
-  gst_buffer_unmap(buffer, &map);
-
+  std::unique_lock<std::mutex> hold(st.lock);
+  const double scale = st.scale;
+  const unsigned fps = st.rate;
   const bool newCaps = frame.columns != st.columns || frame.rows != st.rows || fps != st.fps;
   st.columns = frame.columns;
   st.rows = frame.rows;
   st.fps = fps;
   hold.unlock();
+
+  GstMapInfo map;
+  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+  lvtgst::toSamplesLE(st.values.data(), count, scale, map.data);
+  gst_buffer_unmap(buffer, &map);
 
   if (newCaps) {
     GstCaps* caps = capsFor(frame.columns, frame.rows, fps);
