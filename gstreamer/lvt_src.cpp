@@ -81,7 +81,7 @@ GType imageEnumType() {
 GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("video/x-raw, format=(string)GRAY16_LE, width=(int)[1, MAX], "
-                    "height=(int)[1, MAX], framerate=(fraction)[1/1, MAX]"));
+                    "height=(int)[1, MAX], framerate=(fraction)[0/1, MAX]"));
 
 }  // namespace
 
@@ -278,7 +278,7 @@ gboolean query(GstBaseSrc* base, GstQuery* q) {
       const std::lock_guard<std::mutex> hold(st.lock);
       if (st.link) fps = st.fps;
     }
-    if (fps == 0) return FALSE;
+    if (fps == 0) return GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->query(base, q);
     // A frame is stamped when it has arrived, one frame period after it began. The camera
     // only sends a frame when asked, so waiting downstream loses nothing: no upper bound.
     const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, 1, static_cast<gint>(fps));
@@ -366,6 +366,8 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
                         (nullptr));
       return GST_FLOW_NOT_NEGOTIATED;
     }
+    // The latency is a frame period: let the pipeline ask again.
+    gst_element_post_message(GST_ELEMENT(push), gst_message_new_latency(GST_OBJECT(push)));
   }
   GST_BUFFER_PTS(buffer) = pts;
   GST_BUFFER_DTS(buffer) = pts;
