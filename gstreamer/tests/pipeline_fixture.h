@@ -1,5 +1,5 @@
-// Shared pieces of the lvtsrc tests: a pipeline that cleans up after itself, frames pulled from
-// an appsink, the same frames converted directly through vyxhost, and gst-launch-1.0 runs.
+// Shared pieces of the lvtsrc tests: a pipeline that cleans up after itself, frames pulled from an
+// appsink, and the same frames converted directly through vyxhost.
 #pragma once
 
 #include <gst/app/gstappsink.h>
@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -22,69 +21,53 @@
 namespace lvtgsttest {
 
 // One pipeline from a gst-launch description; set to NULL and released at the end.
-class Pipeline {
- public:
-  explicit Pipeline(const std::string& description) {
-    GError* error = nullptr;
-    pipeline_ = gst_parse_launch(description.c_str(), &error);
-    if (error != nullptr) {
-      ADD_FAILURE() << description << ": " << error->message;
-      g_error_free(error);
-    }
+struct Pipeline {
+  GstElement* bin;
+  explicit Pipeline(const std::string& description)
+      : bin(gst_parse_launch(description.c_str(), nullptr)) {
+    EXPECT_NE(bin, nullptr) << description;
   }
   ~Pipeline() {
-    if (pipeline_ == nullptr) return;
-    EXPECT_EQ(gst_element_set_state(pipeline_, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
-    gst_object_unref(pipeline_);
+    EXPECT_EQ(gst_element_set_state(bin, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+    gst_object_unref(bin);
   }
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
-  GstElement* get() const { return pipeline_; }
-  GstStateChangeReturn play() { return gst_element_set_state(pipeline_, GST_STATE_PLAYING); }
-  GstStateChangeReturn stop() { return gst_element_set_state(pipeline_, GST_STATE_NULL); }
-  // A named element; the pipeline keeps the reference.
-  GstElement* element(const char* name) const {
-    GstElement* e = gst_bin_get_by_name(GST_BIN(pipeline_), name);
-    if (e != nullptr) gst_object_unref(e);
-    return e;
+  GstStateChangeReturn set(GstState state) { return gst_element_set_state(bin, state); }
+  GstElement* operator[](const char* name) const {  // the pipeline keeps the reference
+    GstElement* element = gst_bin_get_by_name(GST_BIN(bin), name);
+    gst_object_unref(element);
+    return element;
   }
-  // The next bus message of these types within the time-out, or nullptr (caller unrefs).
-  GstMessage* waitFor(GstMessageType types, GstClockTime timeout = 20 * GST_SECOND) const {
-    GstBus* bus = gst_element_get_bus(pipeline_);
-    GstMessage* message = gst_bus_timed_pop_filtered(bus, timeout, types);
+  // The text of the next bus message of that type ("EOS" for an end of stream), or "none" when
+  // none came in time; from is who posted it.
+  std::string next(GstMessageType type, GstObject** from = nullptr,
+                   GstClockTime timeout = 20 * GST_SECOND) const {
+    GstBus* bus = gst_element_get_bus(bin);
+    GstMessage* message = gst_bus_timed_pop_filtered(bus, timeout, type);
     gst_object_unref(bus);
-    return message;
+    if (message == nullptr) return "none";
+    GError* error = nullptr;
+    if (type == GST_MESSAGE_ERROR) gst_message_parse_error(message, &error, nullptr);
+    if (type == GST_MESSAGE_WARNING) gst_message_parse_warning(message, &error, nullptr);
+    const std::string text = error != nullptr ? error->message : "EOS";
+    if (error != nullptr) g_error_free(error);
+    if (from != nullptr) *from = GST_MESSAGE_SRC(message);
+    gst_message_unref(message);
+    return text;
   }
-
- private:
-  GstElement* pipeline_ = nullptr;
 };
-
-// The text of an error or warning message.
-inline std::string messageText(GstMessage* message) {
-  GError* error = nullptr;
-  gchar* debug = nullptr;
-  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
-    gst_message_parse_error(message, &error, &debug);
-  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
-    gst_message_parse_warning(message, &error, &debug);
-  }
-  std::string text = error != nullptr ? error->message : "";
-  if (error != nullptr) g_error_free(error);
-  g_free(debug);
-  return text;
-}
 
 struct Frame {
   uint64_t offset = 0;
   GstClockTime pts = GST_CLOCK_TIME_NONE;
-  int width = 0, height = 0, fpsN = 0, fpsD = 0;
+  int width = 0, height = 0, fps = 0;
   std::string format;
   std::vector<uint16_t> samples;  // read as little-endian
 };
 
-// The next frame from an appsink, or nothing at EOS / after the time-out.
+// The next frame from an appsink; false at EOS or after the time-out.
 inline bool pullFrame(GstElement* appsink, Frame& frame, GstClockTime timeout = 10 * GST_SECOND) {
   GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(appsink), timeout);
   if (sample == nullptr) return false;
@@ -92,11 +75,11 @@ inline bool pullFrame(GstElement* appsink, Frame& frame, GstClockTime timeout = 
   const GstStructure* caps = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
   frame.offset = GST_BUFFER_OFFSET(buffer);
   frame.pts = GST_BUFFER_PTS(buffer);
+  int fpsD = 0;
   gst_structure_get_int(caps, "width", &frame.width);
   gst_structure_get_int(caps, "height", &frame.height);
-  gst_structure_get_fraction(caps, "framerate", &frame.fpsN, &frame.fpsD);
-  const gchar* format = gst_structure_get_string(caps, "format");
-  frame.format = format != nullptr ? format : "";
+  gst_structure_get_fraction(caps, "framerate", &frame.fps, &fpsD);
+  frame.format = gst_structure_get_string(caps, "format");
   GstMapInfo map;
   gst_buffer_map(buffer, &map, GST_MAP_READ);
   frame.samples.resize(map.size / 2);
@@ -115,50 +98,30 @@ inline uint16_t expectedSample(float value, double scale) {
   return static_cast<uint16_t>(std::min(65535.0, std::max(1.0, std::round(v))));
 }
 
-// The frames the element's simulated camera delivers, fetched from a simulated camera of the same
-// scene and converted directly through vyxhost: frame n is the n-th fetched since opening.
+// The frames the element's simulated camera delivers, from a simulated camera of the same scene
+// converted directly through vyxhost: frame n is the n-th fetched since opening.
 class ReferenceFrames {
  public:
-  ReferenceFrames()
-      : camera_(lvtsim::startOnFreeLoopback()),
-        plugin_(vyxhost::findPlugin()),
-        source_(plugin_, 9001, camera_->config().address),
-        processing_(plugin_, 9002) {}
-
-  const std::vector<float>& frame(uint32_t type, uint64_t number) {
-    while (frames_.size() <= number) {
-      source_.update();
-      std::vector<uint8_t> raw;
-      source_.rawData(raw);
-      const VYXDataDescription description = source_.description();
-      Images images;
-      for (uint32_t t : {VYX_TYPE_10001, VYX_TYPE_10002, VYX_TYPE_10004}) {
-        std::vector<float>& values = images[indexOf(t)];
-        values.resize(static_cast<size_t>(processing_.canProcess(t, description)) / sizeof(float));
-        processing_.process(t, description, raw.data(), values.data(), values.size() * 4);
-      }
-      frames_.push_back(images);
-    }
-    return frames_[number][indexOf(type)];
-  }
-
-  // The samples lvtsrc must deliver for frame number with that type and scale.
   std::vector<uint16_t> samples(uint32_t type, uint64_t number, double scale) {
+    for (; raw_.size() <= number; descriptions_.push_back(source_.description())) {
+      source_.update();
+      source_.rawData(raw_.emplace_back());
+    }
+    const VYXDataDescription& description = descriptions_[number];
+    std::vector<float> values(static_cast<size_t>(processing_.canProcess(type, description)) / 4);
+    processing_.process(type, description, raw_[number].data(), values.data(), values.size() * 4);
     std::vector<uint16_t> out;
-    for (float v : frame(type, number)) out.push_back(expectedSample(v, scale));
+    for (float v : values) out.push_back(expectedSample(v, scale));
     return out;
   }
 
  private:
-  using Images = std::array<std::vector<float>, 3>;
-  static size_t indexOf(uint32_t type) {
-    return type == VYX_TYPE_10001 ? 0 : type == VYX_TYPE_10002 ? 1 : 2;
-  }
-  std::unique_ptr<lvtsim::Camera> camera_;
-  vyxhost::Plugin plugin_;
-  vyxhost::SourceInstance source_;
-  vyxhost::ProcessingInstance processing_;
-  std::vector<Images> frames_;
+  std::unique_ptr<lvtsim::Camera> camera_ = lvtsim::startOnFreeLoopback();
+  vyxhost::Plugin plugin_{vyxhost::findPlugin()};
+  vyxhost::SourceInstance source_{plugin_, 9001, camera_->config().address};
+  vyxhost::ProcessingInstance processing_{plugin_, 9002};
+  std::vector<std::vector<uint8_t>> raw_;
+  std::vector<VYXDataDescription> descriptions_;
 };
 
 }  // namespace lvtgsttest
