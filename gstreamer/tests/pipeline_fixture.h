@@ -110,8 +110,9 @@ class ReferenceFrames {
     const VYXDataDescription& description = descriptions_[number];
     std::vector<float> values(static_cast<size_t>(processing_.canProcess(type, description)) / 4);
     processing_.process(type, description, raw_[number].data(), values.data(), values.size() * 4);
-    std::vector<uint16_t> out;
-    for (float v : values) out.push_back(expectedSample(v, scale));
+    std::vector<uint16_t> out(values.size());
+    std::transform(values.begin(), values.end(), out.begin(),
+                   [scale](float v) { return expectedSample(v, scale); });
     return out;
   }
 
