@@ -51,7 +51,7 @@ struct Pipeline {
     GError* error = nullptr;
     if (type == GST_MESSAGE_ERROR) gst_message_parse_error(message, &error, nullptr);
     if (type == GST_MESSAGE_WARNING) gst_message_parse_warning(message, &error, nullptr);
-    const std::string text = error != nullptr ? error->message : "EOS";
+    std::string text = error != nullptr ? error->message : "EOS";
     if (error != nullptr) g_error_free(error);
     if (from != nullptr) *from = GST_MESSAGE_SRC(message);
     gst_message_unref(message);
