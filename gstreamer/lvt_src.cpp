@@ -1,0 +1,472 @@
+#include "lvt_src.h"
+
+#include <gst/video/video.h>
+
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "camera_link.h"
+#include "sample_scaling.h"
+#include "vyxdatadescription.h"
+
+GST_DEBUG_CATEGORY_STATIC(lvt_src_debug);
+#define GST_CAT_DEFAULT lvt_src_debug
+
+namespace {
+
+enum class Image : int { Distance = 0, Amplitude = 1, Intensity = 2 };
+
+uint32_t outputTypeOf(Image image) {
+  switch (image) {
+    case Image::Amplitude:
+      return VYX_TYPE_10002;
+    case Image::Intensity:
+      return VYX_TYPE_10004;
+    case Image::Distance:
+    default:
+      return VYX_TYPE_10001;
+  }
+}
+
+enum Property : guint {
+  PROP_0,
+  PROP_ADDRESS,
+  PROP_SIMULATE,
+  PROP_PLUGIN,
+  PROP_IMAGE,
+  PROP_ITIME0,
+  PROP_ITIME1,
+  PROP_FPS,
+  PROP_SCALE,
+};
+
+constexpr double kDefaultScale = 1000.0;
+constexpr guint kMaxIntegrationTime = 5000;
+constexpr guint kMaxFps = 1000;
+
+// Everything the element keeps besides its GObject parts; guarded by lock.
+struct State {
+  std::mutex lock;
+  lvtgst::CameraSettings settings;
+  Image image = Image::Distance;
+  double scale = kDefaultScale;
+  std::unique_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
+  std::vector<float> values;                 // the streaming thread's (and start()'s) alone
+  // What the caps say now.
+  unsigned columns = 0, rows = 0, fps = 0;
+  // The camera's settings while open (the settings above hold what the user asked for).
+  unsigned itime0 = 0, itime1 = 0, rate = 0;
+  std::atomic<bool> flushing{false};  // set by unlock(): no further frame is asked for
+};
+
+GType imageEnumType() {
+  static GType type = 0;
+  static const GEnumValue values[] = {
+      {static_cast<gint>(Image::Distance), "Radial distance (scale: units per metre)", "distance"},
+      {static_cast<gint>(Image::Amplitude), "Amplitude (scale: multiplier)", "amplitude"},
+      {static_cast<gint>(Image::Intensity), "Intensity (scale: multiplier)", "intensity"},
+      {0, nullptr, nullptr},
+  };
+  if (g_once_init_enter(&type))
+    g_once_init_leave(&type, g_enum_register_static("GstLvtSrcImage", values));
+  return type;
+}
+
+GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("video/x-raw, format=(string)GRAY16_LE, width=(int)[1, MAX], "
+                    "height=(int)[1, MAX], framerate=(fraction)[0/1, MAX]"));
+
+}  // namespace
+
+struct _GstLvtSrc {
+  GstPushSrc parent;
+  State* state;
+};
+
+G_DEFINE_TYPE(GstLvtSrc, gst_lvt_src, GST_TYPE_PUSH_SRC)
+
+namespace {
+
+State& stateOf(gpointer object) { return *GST_LVT_SRC(object)->state; }
+
+GstCaps* capsFor(unsigned columns, unsigned rows, unsigned fps) {
+  return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "GRAY16_LE", "width",
+                             G_TYPE_INT, static_cast<gint>(columns), "height", G_TYPE_INT,
+                             static_cast<gint>(rows), "framerate", GST_TYPE_FRACTION,
+                             static_cast<gint>(fps), 1, nullptr);
+}
+
+// Sends a live setting to the open camera. Returns "" when it holds, else why not (the camera
+// keeps its old value). Called with the state locked.
+std::string applyLive(State& st, guint prop, guint value) {
+  if (!st.link) return {};
+  try {
+    if (prop == PROP_FPS) {
+      st.link->setFrameRate(value);
+    } else {
+      st.link->setIntegrationTime(prop == PROP_ITIME0 ? 0 : 1, value);
+    }
+    return {};
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec* pspec) {
+  State& st = stateOf(object);
+  std::string refusal;  // posted once the state is unlocked: bus handlers may read properties
+  std::unique_lock<std::mutex> hold(st.lock);
+  const bool open = static_cast<bool>(st.link);
+  auto refuseWhileOpen = [&]() {
+    if (!open) return false;
+    g_warning(
+        "lvtsrc: \"%s\" cannot change while the camera is open; set it in the NULL or "
+        "READY state (value kept)",
+        pspec->name);
+    return true;
+  };
+  switch (propId) {
+    case PROP_ADDRESS:
+      if (!refuseWhileOpen()) {
+        const gchar* text = g_value_get_string(value);
+        st.settings.address = text ? text : "";
+      }
+      break;
+    case PROP_SIMULATE:
+      if (!refuseWhileOpen()) st.settings.simulate = g_value_get_boolean(value);
+      break;
+    case PROP_PLUGIN:
+      if (!refuseWhileOpen()) {
+        const gchar* text = g_value_get_string(value);
+        st.settings.pluginPath = text ? text : "";
+      }
+      break;
+    case PROP_IMAGE:
+      st.image = static_cast<Image>(g_value_get_enum(value));
+      break;
+    case PROP_ITIME0:
+    case PROP_ITIME1:
+    case PROP_FPS: {
+      const guint v = g_value_get_uint(value);
+      if (v == 0 && open) {
+        g_warning("lvtsrc: \"%s\" 0 only applies when the camera opens (value kept)", pspec->name);
+        break;
+      }
+      refusal = applyLive(st, propId, v);
+      if (!refusal.empty()) break;
+      if (propId == PROP_ITIME0) st.settings.itime0 = st.itime0 = v;
+      if (propId == PROP_ITIME1) st.settings.itime1 = st.itime1 = v;
+      if (propId == PROP_FPS) st.settings.fps = st.rate = v;  // caps follow with the next frame
+      break;
+    }
+    case PROP_SCALE: {
+      const double v = g_value_get_double(value);
+      if (!std::isfinite(v) || v <= 0.0) {
+        g_warning("lvtsrc: scale must be a positive number, not %g (value kept)", v);
+      } else {
+        st.scale = v;
+      }
+      break;
+    }
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
+  }
+  hold.unlock();
+  if (!refusal.empty()) {
+    GST_ELEMENT_WARNING(GST_LVT_SRC(object), RESOURCE, SETTINGS,
+                        ("The camera refused %s: %s", pspec->name, refusal.c_str()), (nullptr));
+  }
+}
+
+void getProperty(GObject* object, guint propId, GValue* value, GParamSpec* pspec) {
+  State& st = stateOf(object);
+  const std::lock_guard<std::mutex> hold(st.lock);
+  switch (propId) {
+    case PROP_ADDRESS:
+      g_value_set_string(value, st.settings.address.c_str());
+      break;
+    case PROP_SIMULATE:
+      g_value_set_boolean(value, st.settings.simulate);
+      break;
+    case PROP_PLUGIN:
+      g_value_set_string(value, st.settings.pluginPath.c_str());
+      break;
+    case PROP_IMAGE:
+      g_value_set_enum(value, static_cast<gint>(st.image));
+      break;
+    // While open, what the camera uses; otherwise what was asked for (0: the camera's).
+    case PROP_ITIME0:
+      g_value_set_uint(value, st.link ? st.itime0 : st.settings.itime0);
+      break;
+    case PROP_ITIME1:
+      g_value_set_uint(value, st.link ? st.itime1 : st.settings.itime1);
+      break;
+    case PROP_FPS:
+      g_value_set_uint(value, st.link ? st.rate : st.settings.fps);
+      break;
+    case PROP_SCALE:
+      g_value_set_double(value, st.scale);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
+  }
+}
+
+// READY->PAUSED: open the camera and fetch one frame to learn the image size for the caps.
+gboolean startCamera(GstBaseSrc* base) {
+  GstLvtSrc* self = GST_LVT_SRC(base);
+  State& st = stateOf(base);
+  std::unique_lock<std::mutex> hold(st.lock);
+  try {
+    st.link = std::make_unique<lvtgst::CameraLink>(st.settings);
+    st.itime0 = st.link->integrationTime(0);
+    st.itime1 = st.link->integrationTime(1);
+    st.rate = st.fps = st.link->frameRate();
+    const lvtgst::FrameInfo first = st.link->grab(outputTypeOf(st.image), st.values);
+    st.columns = first.columns;
+    st.rows = first.rows;
+  } catch (const std::exception& e) {
+    const std::string where =
+        st.settings.simulate ? std::string("simulated camera") : "camera at " + st.settings.address;
+    st.link.reset();
+    hold.unlock();
+    GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", e.what()),
+                      ("opening the %s failed", where.c_str()));
+    return FALSE;
+  }
+  st.flushing = false;
+  GST_INFO_OBJECT(self, "camera open at %s through %s: %ux%u at %u fps", st.link->address().c_str(),
+                  st.link->pluginPath().c_str(), st.columns, st.rows, st.fps);
+  return TRUE;
+}
+
+gboolean stopCamera(GstBaseSrc* base) {
+  State& st = stateOf(base);
+  const std::lock_guard<std::mutex> hold(st.lock);
+  st.link.reset();
+  return TRUE;
+}
+
+GstCaps* getCaps(GstBaseSrc* base, GstCaps* filter) {
+  State& st = stateOf(base);
+  GstCaps* caps = nullptr;
+  {
+    const std::lock_guard<std::mutex> hold(st.lock);
+    if (st.link) caps = capsFor(st.columns, st.rows, st.fps);
+  }
+  if (caps == nullptr) caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(base));
+  if (filter != nullptr) {
+    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(caps);
+    caps = both;
+  }
+  return caps;
+}
+
+gboolean query(GstBaseSrc* base, GstQuery* q) {
+  if (GST_QUERY_TYPE(q) == GST_QUERY_LATENCY) {
+    State& st = stateOf(base);
+    unsigned fps = 0;
+    {
+      const std::lock_guard<std::mutex> hold(st.lock);
+      if (st.link) fps = st.fps;
+    }
+    if (fps == 0) return GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->query(base, q);
+    // A frame is stamped when it has arrived, one frame period after it began. The camera
+    // only sends a frame when asked, so waiting downstream loses nothing: no upper bound.
+    const GstClockTime period = gst_util_uint64_scale_int(GST_SECOND, 1, static_cast<gint>(fps));
+    gst_query_set_latency(q, TRUE, period, GST_CLOCK_TIME_NONE);
+    return TRUE;
+  }
+  return GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->query(base, q);
+}
+
+gboolean unlock(GstBaseSrc* base) {
+  // A frame being fetched still arrives or times out in the plug-in; no further one is asked for.
+  stateOf(base).flushing = true;
+  return TRUE;
+}
+
+gboolean unlockStop(GstBaseSrc* base) {
+  stateOf(base).flushing = false;
+  return TRUE;
+}
+
+GstClockTime arrivalTime(GstElement* element) {
+  GstClock* clock = gst_element_get_clock(element);
+  if (clock == nullptr) return GST_CLOCK_TIME_NONE;
+  const GstClockTime now = gst_clock_get_time(clock);
+  gst_object_unref(clock);
+  const GstClockTime base = gst_element_get_base_time(element);
+  return now >= base ? now - base : 0;
+}
+
+GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
+  GstLvtSrc* self = GST_LVT_SRC(push);
+  GstBaseSrc* base = GST_BASE_SRC(push);
+  State& st = stateOf(push);
+  if (st.flushing) return GST_FLOW_FLUSHING;
+  // The camera is fetched from without the state's lock, so that reading properties never waits
+  // for a frame. The link stays: stop() only comes once this thread has left create().
+  lvtgst::CameraLink* link = nullptr;
+  Image image = Image::Distance;
+  {
+    const std::lock_guard<std::mutex> hold(st.lock);
+    link = st.link.get();
+    image = st.image;
+  }
+  if (link == nullptr) return GST_FLOW_FLUSHING;
+  lvtgst::FrameInfo frame;
+  try {
+    frame = link->grab(outputTypeOf(image), st.values);
+  } catch (const std::exception& e) {
+    GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", e.what()),
+                      ("fetching a frame from the camera failed"));
+    return GST_FLOW_ERROR;
+  }
+  const GstClockTime pts = arrivalTime(GST_ELEMENT(push));
+
+  const size_t count = st.values.size();
+  GstBuffer* buffer = gst_buffer_new_allocate(nullptr, count * 2, nullptr);
+  if (buffer == nullptr) {
+    GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("out of memory for a %zu-byte frame", count * 2),
+                      (nullptr));
+    return GST_FLOW_ERROR;
+  }
+  std::unique_lock<std::mutex> hold(st.lock);
+  const double scale = st.scale;
+  const unsigned fps = st.rate;
+  const bool newCaps = frame.columns != st.columns || frame.rows != st.rows || fps != st.fps;
+  st.columns = frame.columns;
+  st.rows = frame.rows;
+  st.fps = fps;
+  hold.unlock();
+
+  GstMapInfo map;
+  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+  lvtgst::toSamplesLE(st.values.data(), count, scale, map.data);
+  gst_buffer_unmap(buffer, &map);
+
+  if (newCaps) {
+    GstCaps* caps = capsFor(frame.columns, frame.rows, fps);
+    const gboolean ok = gst_base_src_set_caps(base, caps);
+    gst_caps_unref(caps);
+    if (!ok) {
+      gst_buffer_unref(buffer);
+      GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
+                        ("the camera now delivers %ux%u at %u fps, which downstream refuses",
+                         frame.columns, frame.rows, fps),
+                        (nullptr));
+      return GST_FLOW_NOT_NEGOTIATED;
+    }
+    // The latency is a frame period: let the pipeline ask again.
+    gst_element_post_message(GST_ELEMENT(push), gst_message_new_latency(GST_OBJECT(push)));
+  }
+  GST_BUFFER_PTS(buffer) = pts;
+  GST_BUFFER_DTS(buffer) = pts;
+  GST_BUFFER_DURATION(buffer) =
+      fps != 0 ? gst_util_uint64_scale_int(GST_SECOND, 1, static_cast<gint>(fps))
+               : GST_CLOCK_TIME_NONE;
+  GST_BUFFER_OFFSET(buffer) = frame.number;
+  GST_BUFFER_OFFSET_END(buffer) = frame.number + 1;
+  *out = buffer;
+  return GST_FLOW_OK;
+}
+
+void finalize(GObject* object) {
+  delete GST_LVT_SRC(object)->state;
+  GST_LVT_SRC(object)->state = nullptr;
+  G_OBJECT_CLASS(gst_lvt_src_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+static void gst_lvt_src_class_init(GstLvtSrcClass* klass) {
+  GObjectClass* gobject = G_OBJECT_CLASS(klass);
+  GstElementClass* element = GST_ELEMENT_CLASS(klass);
+  GstBaseSrcClass* base = GST_BASE_SRC_CLASS(klass);
+  GstPushSrcClass* push = GST_PUSH_SRC_CLASS(klass);
+  GST_DEBUG_CATEGORY_INIT(lvt_src_debug, "lvtsrc", 0, "lvt camera source");
+
+  gobject->set_property = setProperty;
+  gobject->get_property = getProperty;
+  gobject->finalize = finalize;
+  const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+  const auto readyFlags = static_cast<GParamFlags>(flags | GST_PARAM_MUTABLE_READY);
+  const auto liveFlags = static_cast<GParamFlags>(flags | GST_PARAM_MUTABLE_PLAYING);
+  g_object_class_install_property(
+      gobject, PROP_ADDRESS,
+      g_param_spec_string("address", "Camera address",
+                          "IPv4 address of the camera (control on port 8080); ignored when "
+                          "simulate=true",
+                          "", readyFlags));
+  g_object_class_install_property(
+      gobject, PROP_SIMULATE,
+      g_param_spec_boolean("simulate", "Simulate",
+                           "Start a simulated camera on a free loopback address 127.x.y.z, "
+                           "delivering at its frame rate, and open that one",
+                           FALSE, readyFlags));
+  g_object_class_install_property(
+      gobject, PROP_PLUGIN,
+      g_param_spec_string("plugin", "Camera plug-in",
+                          "Path of lvt.L32.vcp; empty: LVT_PLUGIN, then the install location, "
+                          "then the build tree, as the command-line tools look",
+                          "", readyFlags));
+  g_object_class_install_property(
+      gobject, PROP_IMAGE,
+      g_param_spec_enum("image", "Image", "Which image of each frame to deliver", imageEnumType(),
+                        static_cast<gint>(Image::Distance), liveFlags));
+  g_object_class_install_property(
+      gobject, PROP_ITIME0,
+      g_param_spec_uint("itime0", "Integration time 0",
+                        "First integration time in microseconds (0: keep the camera's; reads "
+                        "back the camera's once open); sent to the camera while playing",
+                        0, kMaxIntegrationTime, 0, liveFlags));
+  g_object_class_install_property(
+      gobject, PROP_ITIME1,
+      g_param_spec_uint("itime1", "Integration time 1",
+                        "Second integration time in microseconds (0: keep the camera's; reads "
+                        "back the camera's once open); sent to the camera while playing",
+                        0, kMaxIntegrationTime, 0, liveFlags));
+  g_object_class_install_property(
+      gobject, PROP_FPS,
+      g_param_spec_uint("fps", "Frame rate",
+                        "Frames per second (0: keep the camera's; reads back the camera's once "
+                        "open); sent to the camera while playing",
+                        0, kMaxFps, 0, liveFlags));
+  g_object_class_install_property(
+      gobject, PROP_SCALE,
+      g_param_spec_double("scale", "Scale",
+                          "Distance: units per metre in the 16-bit output (1000 = millimetres); "
+                          "amplitude and intensity: a multiplier. Scaled values are rounded and "
+                          "clamped to 1..65535; NaN and negative values become 0",
+                          G_MINDOUBLE, G_MAXDOUBLE, kDefaultScale, liveFlags));
+
+  gst_element_class_set_static_metadata(
+      element, "lvt camera source", "Source/Video",
+      "Live 16-bit images (distance, amplitude or intensity) from an lvt time-of-flight camera "
+      "through the lvt.L32.vcp plug-in",
+      "lvt developers");
+  gst_element_class_add_static_pad_template(element, &srcTemplate);
+
+  base->start = startCamera;
+  base->stop = stopCamera;
+  base->get_caps = getCaps;
+  base->query = query;
+  base->unlock = unlock;
+  base->unlock_stop = unlockStop;
+  push->create = create;
+}
+
+static void gst_lvt_src_init(GstLvtSrc* self) {
+  self->state = new State();
+  gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+  gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+}
