@@ -24,6 +24,7 @@ const page = {
   shownTimes: [],      // page clock of the last draws, for frames/s
   latencies: [],       // ms from vyxpUpdate returning to the frame drawn
   nextId: 1,
+  connections: 0,      // WebSockets opened so far
   lut: null,
   state: 'reconnecting',
 };
@@ -195,6 +196,7 @@ function connect() {
     setTimeout(connect, 1000);
   };
   page.ws = ws;
+  page.connections++;
 }
 
 function send(command) {
