@@ -54,7 +54,7 @@ std::vector<float> convert(const vyxhost::ProcessingInstance& processing, uint32
 }  // namespace
 
 CameraLoop::CameraLoop(const vyxhost::Plugin& plugin, CameraLoopConfig cfg, FrameHub& hub)
-    : plugin_(plugin), cfg_(std::move(cfg)), hub_(hub), recorder_(cfg_.recordRoot) {}
+    : plugin_(plugin), cfg_(std::move(cfg)), hub_(hub), requested_(cfg_.initial), recorder_(cfg_.recordRoot) {}
 
 CameraLoop::~CameraLoop() { stop(); }
 
@@ -236,7 +236,8 @@ void CameraLoop::reconnect() {
     publishStatus();
     return;
   }
-  // A camera that restarted has forgotten what the user set; set it again.
+  // The settings asked for on the command line or in the page; a camera that
+  // restarted has forgotten them.
   try {
     if (requested_.itime0) source_->setIntegrationTime(0, static_cast<unsigned>(*requested_.itime0));
     if (requested_.itime1) source_->setIntegrationTime(1, static_cast<unsigned>(*requested_.itime1));

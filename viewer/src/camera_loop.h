@@ -38,6 +38,7 @@ struct CameraLoopConfig {
   std::string replay;
   std::chrono::milliseconds reconnectInterval{2000};
   std::string recordRoot = "recordings";
+  vyxrec::Settings initial;  // set on every opening of the camera
 };
 
 class CameraLoop {

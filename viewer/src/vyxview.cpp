@@ -31,6 +31,7 @@ struct Options {
   double reconnectSeconds = 2.0;
   std::string recordDir = "recordings";
   std::string plugin;
+  std::optional<int64_t> itime0, itime1, fps;
 };
 
 bool isLoopback(const std::string& address) {
@@ -58,6 +59,7 @@ int runViewer(const Options& o) {
   cfg.reconnectInterval =
       std::chrono::milliseconds(static_cast<int64_t>(o.reconnectSeconds * 1000.0));
   cfg.recordRoot = o.recordDir;
+  cfg.initial = {o.itime0, o.itime1, o.fps};
   vyxview::CameraLoop camera(plugin, cfg, hub);
   camera.start();
   listener->run(checks, camera, hub);
@@ -93,6 +95,12 @@ int main(int argc, char** argv) {
       ->needs(simulate)
       ->check(CLI::ExistingDirectory);
   address->excludes(simulate);
+  app.add_option("--itime0", o.itime0, "integration time 0 to set, microseconds")
+      ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
+  app.add_option("--itime1", o.itime1, "integration time 1 to set, microseconds")
+      ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
+  app.add_option("--fps", o.fps, "frame rate to set, frames/s")
+      ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
   app.add_option("--port", o.port, "port of the page (0: any free port)")->capture_default_str();
   app.add_option("--listen", o.listen,
                  "address to serve on; anything but 127.x exposes the camera's controls")->capture_default_str();

@@ -17,9 +17,7 @@ const page = {
   ws: null,
   latest: null,        // newest frame received, not yet drawn
   shown: null,         // the frame on screen
-  drawScheduled: false,
   framesShown: 0,
-  pageDropped: 0,      // frames replaced before they could be drawn
   viewerDropped: 0,    // frames the viewer did not send because this page was busy
   shownTimes: [],      // page clock of the last draws, for frames/s
   latencies: [],       // ms from vyxpUpdate returning to the frame drawn
@@ -27,6 +25,7 @@ const page = {
   connections: 0,      // WebSockets opened so far
   lut: null,
   state: 'reconnecting',
+  status: null,        // the viewer's last status message
 };
 window.lvtPage = page;  // for tests and benchmarks
 
@@ -114,7 +113,6 @@ function render(f) {
 }
 
 function draw() {
-  page.drawScheduled = false;
   const f = page.latest;
   if (!f) return;
   page.latest = null;
@@ -135,15 +133,16 @@ function showRates() {
   const t = page.shownTimes;
   const rate = t.length >= 2 ? ((t.length - 1) * 1000) / (t[t.length - 1] - t[0]) : 0;
   $('shown-fps').textContent = rate.toFixed(1);
-  $('dropped').textContent = String(page.viewerDropped + page.pageDropped);
+  $('dropped').textContent = String(page.viewerDropped);
 }
 
+// Drawn at once: a page that cannot keep up stops reading its socket, and the
+// viewer then replaces the frames it has not sent yet (counted as dropped).
 function onFrame(buffer) {
   let f;
   try { f = parseFrame(buffer); } catch (e) { console.error(e); return; }
-  if (page.latest) page.pageDropped++;
   page.latest = f;
-  if (!page.drawScheduled) { page.drawScheduled = true; setTimeout(draw, 0); }
+  draw();
 }
 
 function setState(state) {
@@ -156,6 +155,7 @@ function setState(state) {
 function showSetting(name, value) { $(name + '-read').textContent = value === null ? '?' : String(value); }
 
 function onStatus(s) {
+  page.status = s;
   setState(s.state);
   $('camera-address').textContent = s.address;
   $('camera-fps').textContent = s.camera_fps.toFixed(1);
