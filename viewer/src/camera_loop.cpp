@@ -20,7 +20,6 @@ constexpr auto kStatusEvery = std::chrono::milliseconds(500);
 constexpr auto kPausedPoll = std::chrono::milliseconds(250);
 constexpr auto kRateWindow = std::chrono::seconds(2);
 
-
 nlohmann::json optionalJson(const std::optional<int64_t>& v) {
   return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
 }
@@ -54,11 +53,17 @@ std::vector<float> convert(const vyxhost::ProcessingInstance& processing, uint32
 }  // namespace
 
 CameraLoop::CameraLoop(const vyxhost::Plugin& plugin, CameraLoopConfig cfg, FrameHub& hub)
-    : plugin_(plugin), cfg_(std::move(cfg)), hub_(hub), requested_(cfg_.initial), recorder_(cfg_.recordRoot) {}
+    : plugin_(plugin),
+      cfg_(std::move(cfg)),
+      hub_(hub),
+      requested_(cfg_.initial),
+      recorder_(cfg_.recordRoot) {}
 
 CameraLoop::~CameraLoop() { stop(); }
 
-void CameraLoop::start() { thread_ = std::thread([this] { run(); }); }
+void CameraLoop::start() {
+  thread_ = std::thread([this] { run(); });
+}
 
 void CameraLoop::stop() {
   {
@@ -134,7 +139,7 @@ void CameraLoop::runCommands() {
     }
     nlohmann::json answer = execute(p.command);
     answer["type"] = "reply";
-    answer["id"] = p.command.id;
+    answer["id"] = p.command.id ? nlohmann::json(*p.command.id) : nlohmann::json(nullptr);
     if (p.reply) p.reply(std::move(answer));
     publishStatus();
   }
@@ -220,8 +225,9 @@ void CameraLoop::reconnect() {
     const int code = lost_->close();
     if (code != VYX_OK) {
       state_ = State::Lost;
-      problem_ = "the camera at " + cfg_.address + " does not answer (closing the lost connection: " +
-                 vyxhost::resultName(code) + ")";
+      problem_ = "the camera at " + cfg_.address +
+                 " does not answer (closing the lost connection: " + vyxhost::resultName(code) +
+                 ")";
       publishStatus();
       return;
     }
@@ -239,8 +245,10 @@ void CameraLoop::reconnect() {
   // The settings asked for on the command line or in the page; a camera that
   // restarted has forgotten them.
   try {
-    if (requested_.itime0) source_->setIntegrationTime(0, static_cast<unsigned>(*requested_.itime0));
-    if (requested_.itime1) source_->setIntegrationTime(1, static_cast<unsigned>(*requested_.itime1));
+    if (requested_.itime0)
+      source_->setIntegrationTime(0, static_cast<unsigned>(*requested_.itime0));
+    if (requested_.itime1)
+      source_->setIntegrationTime(1, static_cast<unsigned>(*requested_.itime1));
     if (requested_.fps) source_->command("SetFPS " + std::to_string(*requested_.fps));
   } catch (const vyxhost::CallError& e) {
     log(std::string("setting the camera up again: ") + e.what());
@@ -321,21 +329,22 @@ void CameraLoop::publishStatus() {
   } else if (state_ == State::Reconnecting) {
     state = "reconnecting";
   }
-  nlohmann::json status = {
-      {"type", "status"},
-      {"state", state},
-      {"address", cfg_.address},
-      {"problem", problem_},
-      {"frames", frames_},
-      {"camera_fps", rate},
-      {"settings",
-       {{"itime0", optionalJson(itime0_)}, {"itime1", optionalJson(itime1_)}, {"fps", optionalJson(fps_)}}},
-      {"recording",
-       {{"on", recorder_.active()},
-        {"dir", recorder_.dir()},
-        {"frames", recorder_.frames()},
-        {"error", recordError_}}},
-      {"clients", hub_.clients()}};
+  nlohmann::json status = {{"type", "status"},
+                           {"state", state},
+                           {"address", cfg_.address},
+                           {"problem", problem_},
+                           {"frames", frames_},
+                           {"camera_fps", rate},
+                           {"settings",
+                            {{"itime0", optionalJson(itime0_)},
+                             {"itime1", optionalJson(itime1_)},
+                             {"fps", optionalJson(fps_)}}},
+                           {"recording",
+                            {{"on", recorder_.active()},
+                             {"dir", recorder_.dir()},
+                             {"frames", recorder_.frames()},
+                             {"error", recordError_}}},
+                           {"clients", hub_.clients()}};
   hub_.publishStatus(std::move(status));
 }
 
@@ -344,7 +353,7 @@ vyxrec::RunInfo CameraLoop::runInfo() const {
   r.tool = "vyxview";
   r.toolVersion = VYXVIEW_VERSION;
   r.pluginPath = plugin_.path();
-  r.interfaceVersion = plugin_->vyxpInterfaceVersion();
+  r.interfaceVersion = static_cast<int>(plugin_->vyxpInterfaceVersion());
   r.address = cfg_.address;
   r.simulated = cfg_.simulated;
   r.replay = cfg_.replay;

@@ -14,7 +14,8 @@ void put(std::string& out, T value) {
   using U = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
   U bits = 0;
   std::memcpy(&bits, &value, sizeof bits);
-  for (size_t i = 0; i < sizeof bits; ++i) out.push_back(static_cast<char>((bits >> (8 * i)) & 0xffU));
+  for (size_t i = 0; i < sizeof bits; ++i)
+    out.push_back(static_cast<char>((bits >> (8 * i)) & 0xffU));
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ std::vector<std::shared_ptr<FrameSink>> FrameHub::liveSinks() {
   return live;
 }
 
-void FrameHub::publishFrame(std::shared_ptr<const std::string> message) {
+void FrameHub::publishFrame(const std::shared_ptr<const std::string>& message) {
   std::vector<std::shared_ptr<FrameSink>> sinks;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -55,8 +55,8 @@ void FrameHub::publishStatus(nlohmann::json status) {
 
 size_t FrameHub::clients() const {
   const std::lock_guard<std::mutex> lock(mutex_);
-  return static_cast<size_t>(std::count_if(sinks_.begin(), sinks_.end(),
-                                           [](const auto& w) { return !w.expired(); }));
+  return static_cast<size_t>(
+      std::count_if(sinks_.begin(), sinks_.end(), [](const auto& w) { return !w.expired(); }));
 }
 
 }  // namespace vyxview

@@ -5,10 +5,9 @@
 
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace vyxview {
 
@@ -25,7 +24,7 @@ class FrameHub {
   // The sink gets the latest frame and status at once, then every new one
   // until it is destroyed.
   void subscribe(const std::shared_ptr<FrameSink>& sink);
-  void publishFrame(std::shared_ptr<const std::string> message);
+  void publishFrame(const std::shared_ptr<const std::string>& message);
   void publishStatus(nlohmann::json status);
   size_t clients() const;
 

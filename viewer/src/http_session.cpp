@@ -68,22 +68,25 @@ void HttpSession::refuse(const Request& request, http::status status, const std:
   send(std::move(r));
 }
 
-void HttpSession::handle(Request request) {
+void HttpSession::handle(const Request& request) {
   const std::string host(request[http::field::host]);
   if (!checks_.hostAllowed(host)) {
-    refuse(request, http::status::forbidden,
-           "Host \"" + host + "\" is not this viewer; open http://" + checks_.hosts().front() + "/");
+    refuse(
+        request, http::status::forbidden,
+        "Host \"" + host + "\" is not this viewer; open http://" + checks_.hosts().front() + "/");
     return;
   }
   if (beast::websocket::is_upgrade(request)) {
     const std::string origin(request[http::field::origin]);
     if (request.target() != kSocketPath) {
-      refuse(request, http::status::not_found, "no WebSocket here; the viewer's is " + std::string(kSocketPath));
+      refuse(request, http::status::not_found,
+             "no WebSocket here; the viewer's is " + std::string(kSocketPath));
     } else if (!checks_.originAllowed(origin)) {
       refuse(request, http::status::forbidden,
-             "WebSocket from origin \"" + origin + "\" refused: only the viewer's own page may connect");
+             "WebSocket from origin \"" + origin +
+                 "\" refused: only the viewer's own page may connect");
     } else {
-      std::make_shared<WsSession>(stream_.release_socket(), camera_, hub_)->start(std::move(request));
+      std::make_shared<WsSession>(stream_.release_socket(), camera_, hub_)->start(request);
     }
     return;
   }
@@ -105,7 +108,8 @@ void HttpSession::handle(Request request) {
   r.set(http::field::cache_control, "no-store");
   r.set("X-Content-Type-Options", "nosniff");
   r.set("X-Frame-Options", "DENY");
-  r.set("Content-Security-Policy", "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'");
+  r.set("Content-Security-Policy",
+        "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'");
   r.body().assign(reinterpret_cast<const char*>(asset->bytes), asset->size);
   r.keep_alive(request.keep_alive());
   send(std::move(r));
@@ -115,15 +119,16 @@ void HttpSession::send(Response response) {
   response.prepare_payload();
   response_ = std::make_shared<Response>(std::move(response));
   const bool close = response_->need_eof();
-  http::async_write(stream_, *response_, [self = shared_from_this(), close](beast::error_code ec, size_t) {
-    self->response_.reset();
-    if (ec || close) {
-      beast::error_code ignored;
-      self->stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
-      return;
-    }
-    self->read();
-  });
+  http::async_write(
+      stream_, *response_, [self = shared_from_this(), close](beast::error_code ec, size_t) {
+        self->response_.reset();
+        if (ec || close) {
+          beast::error_code ignored;
+          self->stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+          return;
+        }
+        self->read();
+      });
 }
 
 }  // namespace vyxview

@@ -3,12 +3,11 @@
 // Origin, and hands an accepted upgrade to a WsSession.
 #pragma once
 
-#include <memory>
-#include <optional>
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <memory>
+#include <optional>
 
 namespace vyxview {
 
@@ -18,8 +17,8 @@ class RequestChecks;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
-  HttpSession(boost::asio::ip::tcp::socket&& socket, const RequestChecks& checks, CameraLoop& camera,
-              FrameHub& hub);
+  HttpSession(boost::asio::ip::tcp::socket&& socket, const RequestChecks& checks,
+              CameraLoop& camera, FrameHub& hub);
   void run();
 
  private:
@@ -28,7 +27,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   void read();
   void onRead(boost::beast::error_code ec);
-  void handle(Request request);
+  void handle(const Request& request);
   void refuse(const Request& request, boost::beast::http::status status, const std::string& why);
   void send(Response response);
 

@@ -41,10 +41,12 @@ void Listener::run(const RequestChecks& checks, CameraLoop& camera, FrameHub& hu
 }
 
 void Listener::accept() {
-  acceptor_.async_accept(io_, [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) {
+  acceptor_.async_accept(io_, [self = shared_from_this()](boost::system::error_code ec,
+                                                          tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
     if (!ec) {
-      std::make_shared<HttpSession>(std::move(socket), *self->checks_, *self->camera_, *self->hub_)->run();
+      std::make_shared<HttpSession>(std::move(socket), *self->checks_, *self->camera_, *self->hub_)
+          ->run();
       self->accept();
       return;
     }

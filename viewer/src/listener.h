@@ -1,13 +1,12 @@
 // Accepts browser connections on the viewer's address and port.
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <string>
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <cstdint>
+#include <memory>
+#include <string>
 
 namespace vyxview {
 

@@ -29,7 +29,8 @@ std::string freshFolderName(const std::string& root) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "view-%Y%m%d-%H%M%S", &local);
   std::string dir = vyxgrab::joinPath(root, stamp);
-  for (int n = 2; exists(dir); ++n) dir = vyxgrab::joinPath(root, stamp + ("-" + std::to_string(n)));
+  for (int n = 2; exists(dir); ++n)
+    dir = vyxgrab::joinPath(root, stamp + ("-" + std::to_string(n)));
   return dir;
 }
 

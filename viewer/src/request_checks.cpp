@@ -21,7 +21,8 @@ RequestChecks::RequestChecks(const std::string& listen, uint16_t port,
                              const std::vector<std::string>& extraHosts) {
   const std::string p = ":" + std::to_string(port);
   std::vector<std::string> names;
-  if (!isWildcard(listen)) names.push_back(listen.find(':') != std::string::npos ? "[" + listen + "]" : listen);
+  if (!isWildcard(listen))
+    names.push_back(listen.find(':') != std::string::npos ? "[" + listen + "]" : listen);
   names.insert(names.end(), {"127.0.0.1", "localhost"});
   names.insert(names.end(), extraHosts.begin(), extraHosts.end());
   for (const std::string& name : names) {

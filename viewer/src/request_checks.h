@@ -14,7 +14,8 @@ namespace vyxview {
 class RequestChecks {
  public:
   // listen: the address served; extraHosts: further names the user allows.
-  RequestChecks(const std::string& listen, uint16_t port, const std::vector<std::string>& extraHosts);
+  RequestChecks(const std::string& listen, uint16_t port,
+                const std::vector<std::string>& extraHosts);
 
   bool hostAllowed(const std::string& host) const;
   bool originAllowed(const std::string& origin) const;

@@ -68,13 +68,14 @@ int runViewer(const Options& o) {
   signals.async_wait([&](const boost::system::error_code&, int) { io.stop(); });
 
   if (!isLoopback(o.listen)) {
-    std::fprintf(stderr,
-                 "vyxview: warning: listening on %s: anyone who can reach this address can watch the "
-                 "camera, change its settings and record to this machine's disk\n",
-                 o.listen.c_str());
+    std::fprintf(
+        stderr,
+        "vyxview: warning: listening on %s: anyone who can reach this address can watch the "
+        "camera, change its settings and record to this machine's disk\n",
+        o.listen.c_str());
   }
-  std::printf("vyxview: camera %s%s, plug-in %s\n", address.c_str(), o.simulate ? " (simulated)" : "",
-              plugin.path().c_str());
+  std::printf("vyxview: camera %s%s, plug-in %s\n", address.c_str(),
+              o.simulate ? " (simulated)" : "", plugin.path().c_str());
   std::printf("vyxview: live view at http://%s/\n", checks.hosts().front().c_str());
   std::fflush(stdout);
   io.run();
@@ -83,9 +84,7 @@ int runViewer(const Options& o) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int parseAndRun(int argc, char** argv) {
   Options o;
   CLI::App app{"vyxview: live view of a camera in the browser"};
   auto* address = app.add_option("--address", o.address, "the camera's address");
@@ -103,23 +102,34 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
   app.add_option("--port", o.port, "port of the page (0: any free port)")->capture_default_str();
   app.add_option("--listen", o.listen,
-                 "address to serve on; anything but 127.x exposes the camera's controls")->capture_default_str();
+                 "address to serve on; anything but 127.x exposes the camera's controls")
+      ->capture_default_str();
   app.add_option("--allow-host", o.allowHosts,
                  "a further host name the page may be opened under (with --listen)");
   app.add_option("--reconnect-interval", o.reconnectSeconds,
-                 "seconds between attempts to reach a lost camera")->capture_default_str()
+                 "seconds between attempts to reach a lost camera")
+      ->capture_default_str()
       ->check(CLI::Range(0.05, 3600.0));
-  app.add_option("--record-dir", o.recordDir, "where recordings are written")->capture_default_str();
+  app.add_option("--record-dir", o.recordDir, "where recordings are written")
+      ->capture_default_str();
   app.add_option("--plugin", o.plugin, "the plug-in file\n" + vyxhost::describePluginSearch());
   CLI11_PARSE(app, argc, argv);
   if (o.address.empty() && !o.simulate) {
     std::fprintf(stderr, "vyxview: say which camera: --address HOST or --simulate\n");
     return 2;
   }
+  return runViewer(o);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   try {
-    return runViewer(o);
+    return parseAndRun(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vyxview: %s\n", e.what());
-    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "vyxview: unexpected failure\n");
   }
+  return 1;
 }

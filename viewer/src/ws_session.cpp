@@ -33,11 +33,12 @@ WsSession::WsSession(boost::asio::ip::tcp::socket&& socket, CameraLoop& camera, 
   peer_ = ec ? "?" : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
 }
 
-void WsSession::start(beast::http::request<beast::http::string_body> request) {
+void WsSession::start(const beast::http::request<beast::http::string_body>& request) {
   beast::get_lowest_layer(ws_).expires_never();
   ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
   ws_.read_message_max(kMaxMessageBytes);
-  ws_.async_accept(request, [self = shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
+  ws_.async_accept(request,
+                   [self = shared_from_this()](beast::error_code ec) { self->onAccept(ec); });
 }
 
 void WsSession::onAccept(beast::error_code ec) {
@@ -52,7 +53,8 @@ void WsSession::onAccept(beast::error_code ec) {
 }
 
 void WsSession::read() {
-  ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, size_t) { self->onRead(ec); });
+  ws_.async_read(buffer_,
+                 [self = shared_from_this()](beast::error_code ec, size_t) { self->onRead(ec); });
 }
 
 void WsSession::onRead(beast::error_code ec) {
@@ -60,7 +62,8 @@ void WsSession::onRead(beast::error_code ec) {
     open_ = false;
     if (ec != websocket::error::closed && ec != boost::asio::error::eof &&
         ec != boost::asio::error::operation_aborted && ec != boost::asio::error::connection_reset) {
-      std::fprintf(stderr, "vyxview: page %s disconnected: %s\n", peer_.c_str(), ec.message().c_str());
+      std::fprintf(stderr, "vyxview: page %s disconnected: %s\n", peer_.c_str(),
+                   ec.message().c_str());
     }
     return;
   }
@@ -81,13 +84,14 @@ void WsSession::handleText(const std::string& text) {
   try {
     command = parseCameraCommand(text);
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "vyxview: page %s sent a malformed message: %s\n", peer_.c_str(), e.what());
+    std::fprintf(stderr, "vyxview: page %s sent a malformed message: %s\n", peer_.c_str(),
+                 e.what());
     queueText(toText({{"type", "error"}, {"message", e.what()}}));
     return;
   }
   std::weak_ptr<WsSession> weak = shared_from_this();
   auto executor = ws_.get_executor();
-  camera_.submit(std::move(command), [weak, executor](nlohmann::json answer) {
+  camera_.submit(std::move(command), [weak, executor](const nlohmann::json& answer) {
     boost::asio::post(executor, [weak, text = toText(answer)]() mutable {
       if (auto self = weak.lock()) self->queueText(std::move(text));
     });
@@ -95,20 +99,22 @@ void WsSession::handleText(const std::string& text) {
 }
 
 void WsSession::sendFrame(std::shared_ptr<const std::string> message) {
-  boost::asio::post(ws_.get_executor(), [self = shared_from_this(), m = std::move(message)]() mutable {
-    if (!self->open_) return;
-    if (self->frame_) ++self->framesDropped_;
-    self->frame_ = std::move(m);
-    self->write();
-  });
+  boost::asio::post(ws_.get_executor(),
+                    [self = shared_from_this(), m = std::move(message)]() mutable {
+                      if (!self->open_) return;
+                      if (self->frame_) ++self->framesDropped_;
+                      self->frame_ = std::move(m);
+                      self->write();
+                    });
 }
 
 void WsSession::sendStatus(std::shared_ptr<const nlohmann::json> status) {
-  boost::asio::post(ws_.get_executor(), [self = shared_from_this(), s = std::move(status)]() mutable {
-    if (!self->open_) return;
-    self->status_ = std::move(s);
-    self->write();
-  });
+  boost::asio::post(ws_.get_executor(),
+                    [self = shared_from_this(), s = std::move(status)]() mutable {
+                      if (!self->open_) return;
+                      self->status_ = std::move(s);
+                      self->write();
+                    });
 }
 
 void WsSession::queueText(std::string text) {

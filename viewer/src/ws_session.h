@@ -5,15 +5,14 @@
 // queue frames.
 #pragma once
 
-#include <cstdint>
-#include <deque>
-#include <memory>
-#include <string>
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
 
 #include "frame_hub.h"
 
@@ -25,7 +24,7 @@ class WsSession : public FrameSink, public std::enable_shared_from_this<WsSessio
  public:
   WsSession(boost::asio::ip::tcp::socket&& socket, CameraLoop& camera, FrameHub& hub);
   // Completes the handshake of the upgrade request (already checked).
-  void start(boost::beast::http::request<boost::beast::http::string_body> request);
+  void start(const boost::beast::http::request<boost::beast::http::string_body>& request);
 
   void sendFrame(std::shared_ptr<const std::string> message) override;
   void sendStatus(std::shared_ptr<const nlohmann::json> status) override;
@@ -48,10 +47,10 @@ class WsSession : public FrameSink, public std::enable_shared_from_this<WsSessio
   // The I/O thread only.
   bool open_ = false;
   bool writing_ = false;
-  std::shared_ptr<const std::string> frame_;            // waiting to go out
-  std::shared_ptr<const nlohmann::json> status_;        // waiting to go out
-  std::deque<std::string> texts_;                       // replies and errors
-  std::shared_ptr<const std::string> writingFrame_;     // kept alive while written
+  std::shared_ptr<const std::string> frame_;         // waiting to go out
+  std::shared_ptr<const nlohmann::json> status_;     // waiting to go out
+  std::deque<std::string> texts_;                    // replies and errors
+  std::shared_ptr<const std::string> writingFrame_;  // kept alive while written
   std::string writingText_;
   uint64_t framesSent_ = 0, framesDropped_ = 0;
 };

@@ -15,6 +15,7 @@ order, what a user does with the page:
   outages       the camera killed and restarted five times: lost, then
                 streaming again, and no descriptor left behind
   restart       the viewer restarted: the page reconnects and streams again
+  two tabs      a second page streams beside the first
 """
 import argparse
 import base64
@@ -333,6 +334,16 @@ def check_viewer_restart(rig):
     rig.wait_streaming_frames(timeout=15)
 
 
+def check_two_tabs(rig):
+    first = rig.driver.current_window_handle
+    rig.driver.switch_to.new_window("window")
+    rig.driver.get(rig.url)
+    rig.wait_streaming_frames()
+    rig.driver.switch_to.window(first)
+    rig.wait_streaming_frames()  # the first page still gets frames
+    wait_for("the viewer to count two pages", lambda: rig.js("return lvtPage.status.clients;") == 2)
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("--viewer", "--camsim", "--grab", "--out"):
@@ -342,7 +353,7 @@ def main():
 
     rig = Rig(args)
     checks = [check_live_view, check_controls, check_recording, check_security, check_outages,
-              check_viewer_restart]
+              check_viewer_restart, check_two_tabs]
     failed = 0
     try:
         rig.start_camera()
