@@ -18,7 +18,9 @@ CameraCommand parseCameraCommand(const std::string& text) {
   const auto op = j.find("op");
   if (op == j.end() || !op->is_string()) throw std::invalid_argument("the message has no \"op\"");
   const std::string name = *op;
-  if (name == "pause") {
+  if (name == "drawn") {
+    c.op = CameraCommand::Op::Drawn;
+  } else if (name == "pause") {
     c.op = CameraCommand::Op::Pause;
   } else if (name == "resume") {
     c.op = CameraCommand::Op::Resume;

@@ -1,6 +1,7 @@
 // What a page may ask of the camera, parsed from its JSON text message:
 //   {"id": 7, "op": "set", "name": "itime0" | "itime1" | "fps", "value": 500}
 //   {"id": 8, "op": "pause"}   {"op": "resume"}   {"op": "record", "on": true}
+//   {"op": "drawn"}: the page has drawn a frame and takes the next (no reply)
 // "id" (a whole number) is optional and comes back in the reply.
 #pragma once
 
@@ -11,7 +12,7 @@
 namespace vyxview {
 
 struct CameraCommand {
-  enum class Op { Set, Pause, Resume, Record };
+  enum class Op { Set, Pause, Resume, Record, Drawn };
   Op op = Op::Pause;
   std::optional<int64_t> id;  // none when the page sent none
   std::string name;           // Set: itime0, itime1 or fps

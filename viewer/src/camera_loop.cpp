@@ -168,6 +168,8 @@ nlohmann::json CameraLoop::execute(const CameraCommand& c) {
       }
     case Op::Set:
       break;
+    case Op::Drawn:  // the page's connection handles these
+      return {{"ok", true}};
   }
   if (!source_) {
     return {{"ok", false},

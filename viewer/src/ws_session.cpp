@@ -18,6 +18,9 @@ namespace {
 constexpr size_t kMaxMessageBytes = 4096;
 // Replies waiting for a page that does not read; beyond this it is dropped.
 constexpr size_t kMaxQueuedTexts = 64;
+// Frames on their way to a page or waiting to be drawn there: two keep the
+// page busy at the camera's rate without letting stale frames pile up.
+constexpr unsigned kMaxUndrawn = 2;
 
 // Texts from the plug-in or the file system need not be valid UTF-8.
 std::string toText(const nlohmann::json& j) {
@@ -35,6 +38,9 @@ WsSession::WsSession(boost::asio::ip::tcp::socket&& socket, CameraLoop& camera, 
 
 void WsSession::start(const beast::http::request<beast::http::string_body>& request) {
   beast::get_lowest_layer(ws_).expires_never();
+  // A frame's last segment must not wait for the page's delayed acknowledgement.
+  beast::error_code ignored;
+  beast::get_lowest_layer(ws_).socket().set_option(boost::asio::ip::tcp::no_delay(true), ignored);
   ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
   ws_.read_message_max(kMaxMessageBytes);
   ws_.async_accept(request,
@@ -87,6 +93,11 @@ void WsSession::handleText(const std::string& text) {
     std::fprintf(stderr, "vyxview: page %s sent a malformed message: %s\n", peer_.c_str(),
                  e.what());
     queueText(toText({{"type", "error"}, {"message", e.what()}}));
+    return;
+  }
+  if (command.op == CameraCommand::Op::Drawn) {
+    if (undrawn_ > 0) --undrawn_;
+    write();
     return;
   }
   std::weak_ptr<WsSession> weak = shared_from_this();
@@ -146,10 +157,11 @@ void WsSession::write() {
     writing_ = true;
     ws_.text(true);
     ws_.async_write(boost::asio::buffer(writingText_), std::move(done));
-  } else if (frame_) {
+  } else if (frame_ && undrawn_ < kMaxUndrawn) {
     writingFrame_ = std::move(frame_);
     frame_.reset();
     ++framesSent_;
+    ++undrawn_;
     writing_ = true;
     ws_.binary(true);
     ws_.async_write(boost::asio::buffer(*writingFrame_), std::move(done));

@@ -1,8 +1,9 @@
 // One page's WebSocket: frames (binary) and camera status (text) go out, the
-// page's commands (text, JSON) come in. Each page gets the newest frame: while
-// a write is still under way, a newer frame replaces the waiting one and the
-// replaced one counts as dropped, so a slow browser never makes the viewer
-// queue frames.
+// page's commands (text, JSON) come in. Each page gets the newest frame: the
+// page says when it has drawn one, and while it still has two frames to draw,
+// or a write is under way, a newer frame replaces the waiting one and the
+// replaced one counts as dropped. A slow browser thus never makes the viewer,
+// the network or the browser queue frames; it sees fewer, but current, ones.
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
@@ -53,6 +54,7 @@ class WsSession : public FrameSink, public std::enable_shared_from_this<WsSessio
   std::shared_ptr<const std::string> writingFrame_;  // kept alive while written
   std::string writingText_;
   uint64_t framesSent_ = 0, framesDropped_ = 0;
+  unsigned undrawn_ = 0;  // frames sent that the page has not reported drawn
 };
 
 }  // namespace vyxview

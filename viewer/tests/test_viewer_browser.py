@@ -12,6 +12,7 @@ order, what a user does with the page:
                 byte for byte
   security      foreign Host and Origin are refused, malformed and oversized
                 messages are answered and the viewer keeps streaming
+  slow page     a page that stops drawing is sent no backlog, only drops
   outages       the camera killed and restarted five times: lost, then
                 streaming again, and no descriptor left behind
   restart       the viewer restarted: the page reconnects and streams again
@@ -314,6 +315,18 @@ def check_security(rig):
     assert rig.viewer.poll() is None
 
 
+def check_slow_page(rig):
+    """A page that stops drawing for 3 s (about 90 frames) is sent at most two
+    of them; the viewer drops the rest and the page goes on with current ones."""
+    rig.wait_streaming_frames()
+    shown, dropped = rig.js("return [lvtPage.framesShown, lvtPage.viewerDropped];")
+    rig.js("const t = Date.now(); while (Date.now() - t < 3000) {}")
+    wait_for("the viewer to report drops", lambda: rig.js("return lvtPage.viewerDropped;") >= dropped + 30)
+    behind = rig.js("return lvtPage.framesShown;") - shown
+    assert behind < 30, f"the page drew {behind} frames that piled up while it was busy"
+    rig.wait_streaming_frames()
+
+
 def check_outages(rig):
     rig.wait_streaming_frames()
     before = rig.viewer_socket_fds()
@@ -352,7 +365,8 @@ def main():
     args = parser.parse_args()
 
     rig = Rig(args)
-    checks = [check_live_view, check_controls, check_recording, check_security, check_outages,
+    checks = [check_live_view, check_controls, check_recording, check_security, check_slow_page,
+              check_outages,
               check_viewer_restart, check_two_tabs]
     failed = 0
     try:

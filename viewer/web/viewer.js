@@ -136,13 +136,15 @@ function showRates() {
   $('dropped').textContent = String(page.viewerDropped);
 }
 
-// Drawn at once: a page that cannot keep up stops reading its socket, and the
-// viewer then replaces the frames it has not sent yet (counted as dropped).
-function onFrame(buffer) {
+// Drawn at once, then the viewer is told so: it sends a page at most two
+// frames ahead of what it has drawn and replaces the others with newer ones
+// (counted as dropped), so a slow page shows fewer frames but current ones.
+function onFrame(buffer, ws) {
   let f;
   try { f = parseFrame(buffer); } catch (e) { console.error(e); return; }
   page.latest = f;
   draw();
+  if (ws.readyState === WebSocket.OPEN) ws.send('{"op":"drawn"}');
 }
 
 function setState(state) {
@@ -188,7 +190,7 @@ function onText(text) {
 function connect() {
   const ws = new WebSocket(`ws://${location.host}/ws`);
   ws.binaryType = 'arraybuffer';
-  ws.onmessage = (ev) => (typeof ev.data === 'string' ? onText(ev.data) : onFrame(ev.data));
+  ws.onmessage = (ev) => (typeof ev.data === 'string' ? onText(ev.data) : onFrame(ev.data, ws));
   ws.onclose = () => {
     if (page.ws === ws) page.ws = null;
     setState('reconnecting');
