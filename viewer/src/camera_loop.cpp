@@ -314,7 +314,9 @@ void CameraLoop::grab() {
     f.columns = columns;
     hub_.publishFrame(std::make_shared<const std::string>(encodeFrame(f)));
   } catch (const vyxhost::CallError& e) {
-    log(std::string("frame ") + std::to_string(f.number) + " not shown: " + e.what());
+    // Once per kind of failure, not 30 times a second.
+    if (convertError_ != e.what()) log(std::string("frames not shown: ") + e.what());
+    convertError_ = e.what();
   }
 }
 

@@ -102,6 +102,7 @@ class CameraLoop {
   std::chrono::steady_clock::time_point lastStatus_{};
   Recorder recorder_;
   std::string recordError_;
+  std::string convertError_;  // the last conversion failure, logged once
   std::vector<uint8_t> raw_;
 };
 
