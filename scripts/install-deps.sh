@@ -7,7 +7,8 @@ native=(cmake g++ make pkg-config git libflxmlrpc-dev libgtest-dev libgmock-dev
         libbenchmark-dev libpng-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev clang-tidy cppcheck
         clang-format g++-multilib python3 python3-numpy
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
-        gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+        gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+        libboost-dev chromium chromium-driver python3-selenium)
 i386=(libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
 
 missing=()

@@ -4,7 +4,7 @@
 #   cppcheck (warning, performance and portability checks).
 # usage: scripts/lint.sh BUILD_DIR
 # BUILD_DIR is a configured build; its compile_commands.json supplies the
-# flags. Only the files of src/, vyxnetwork/, host/, sim/ and tools/ that the
+# flags. Only the files of src/, vyxnetwork/, host/, sim/, tools/ and viewer/ that the
 # build compiles are checked (and the project headers they include).
 # Findings that are false positives are suppressed where they occur, with a
 # comment that says why (NOLINT / cppcheck-suppress).
@@ -18,7 +18,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/compile_commands.json" ]; then
 fi
 build=$(cd "$1" && pwd)
 jobs=${JOBS:-$(nproc)}
-dirs=(src vyxnetwork host sim tools)
+dirs=(src vyxnetwork host sim tools viewer)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

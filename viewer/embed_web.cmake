@@ -1,0 +1,22 @@
+# Turns the page's files into a C++ source with one byte array per file, so
+# the viewer serves its page without reading anything from disk at run time.
+# Called with -DOUT=file.cpp -DBASE=dir -DFILES=a,b,c (names relative to BASE).
+string(REPLACE "," ";" FILES "${FILES}")
+set(text "// Generated from viewer/web by embed_web.cmake; edit the files there.\n")
+string(APPEND text "#include \"web_assets.h\"\n\nnamespace vyxview {\nnamespace {\n")
+set(entries "")
+set(i 0)
+foreach(name IN LISTS FILES)
+  file(READ "${BASE}/${name}" hex HEX)
+  string(LENGTH "${hex}" hexLength)
+  math(EXPR size "${hexLength} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND text "const unsigned char kFile${i}[] = {${bytes}0x00};\n")
+  string(APPEND entries "    {\"/${name}\", kFile${i}, ${size}},\n")
+  math(EXPR i "${i} + 1")
+endforeach()
+string(APPEND text "}  // namespace\n\nconst std::vector<WebAsset>& webAssets() {\n")
+string(APPEND text "  static const std::vector<WebAsset> assets = {\n${entries}  };\n  return assets;\n}\n\n")
+string(APPEND text "}  // namespace vyxview\n")
+file(WRITE "${OUT}.tmp" "${text}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different "${OUT}.tmp" "${OUT}")

@@ -1,0 +1,37 @@
+// Accepts browser connections on the viewer's address and port.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vyxview {
+
+class CameraLoop;
+class FrameHub;
+class RequestChecks;
+
+class Listener : public std::enable_shared_from_this<Listener> {
+ public:
+  // Binds at once; port 0 takes a free one. Throws std::runtime_error saying
+  // what to do when the address cannot be used.
+  Listener(boost::asio::io_context& io, const std::string& address, uint16_t port);
+  uint16_t port() const;
+  // Starts accepting; the checks, camera and hub must outlive the listener's io_context run.
+  void run(const RequestChecks& checks, CameraLoop& camera, FrameHub& hub);
+
+ private:
+  void accept();
+
+  boost::asio::io_context& io_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  boost::asio::steady_timer retry_;
+  const RequestChecks* checks_ = nullptr;
+  CameraLoop* camera_ = nullptr;
+  FrameHub* hub_ = nullptr;
+};
+
+}  // namespace vyxview

@@ -1,0 +1,135 @@
+// vyxview: the live view of a camera in the browser. Opens the camera through
+// the plug-in, serves one page on http://127.0.0.1:8090/ and streams the
+// distance and amplitude images to every page that is open.
+#include <CLI/CLI.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "camera_loop.h"
+#include "frame_hub.h"
+#include "listener.h"
+#include "request_checks.h"
+#include "simulated_camera.h"
+#include "vyxhost/locate.h"
+#include "vyxhost/vyxhost.h"
+
+namespace {
+
+struct Options {
+  std::string address;
+  bool simulate = false;
+  std::string replay;
+  std::string listen = "127.0.0.1";
+  uint16_t port = 8090;
+  std::vector<std::string> allowHosts;
+  double reconnectSeconds = 2.0;
+  std::string recordDir = "recordings";
+  std::string plugin;
+  std::optional<int64_t> itime0, itime1, fps;
+};
+
+bool isLoopback(const std::string& address) {
+  return address.rfind("127.", 0) == 0 || address == "::1";
+}
+
+int runViewer(const Options& o) {
+  std::optional<vyxview::SimulatedCamera> simulated;
+  std::string address = o.address;
+  if (o.simulate) {
+    simulated.emplace(o.replay);
+    address = simulated->address();
+  }
+  const vyxhost::Plugin plugin(vyxhost::findPlugin(o.plugin));
+
+  boost::asio::io_context io(1);
+  auto listener = std::make_shared<vyxview::Listener>(io, o.listen, o.port);
+  const vyxview::RequestChecks checks(o.listen, listener->port(), o.allowHosts);
+
+  vyxview::FrameHub hub;
+  vyxview::CameraLoopConfig cfg;
+  cfg.address = address;
+  cfg.simulated = o.simulate;
+  cfg.replay = o.replay;
+  cfg.reconnectInterval =
+      std::chrono::milliseconds(static_cast<int64_t>(o.reconnectSeconds * 1000.0));
+  cfg.recordRoot = o.recordDir;
+  cfg.initial = {o.itime0, o.itime1, o.fps};
+  vyxview::CameraLoop camera(plugin, cfg, hub);
+  camera.start();
+  listener->run(checks, camera, hub);
+
+  boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+  signals.async_wait([&](const boost::system::error_code&, int) { io.stop(); });
+
+  if (!isLoopback(o.listen)) {
+    std::fprintf(
+        stderr,
+        "vyxview: warning: listening on %s: anyone who can reach this address can watch the "
+        "camera, change its settings and record to this machine's disk\n",
+        o.listen.c_str());
+  }
+  std::printf("vyxview: camera %s%s, plug-in %s\n", address.c_str(),
+              o.simulate ? " (simulated)" : "", plugin.path().c_str());
+  std::printf("vyxview: live view at http://%s/\n", checks.hosts().front().c_str());
+  std::fflush(stdout);
+  io.run();
+  std::printf("vyxview: stopping\n");
+  camera.stop();
+  return 0;
+}
+
+int parseAndRun(int argc, char** argv) {
+  Options o;
+  CLI::App app{"vyxview: live view of a camera in the browser"};
+  auto* address = app.add_option("--address", o.address, "the camera's address");
+  auto* simulate = app.add_flag("--simulate", o.simulate,
+                                "run a simulated camera inside the viewer, at its frame rate");
+  app.add_option("--replay", o.replay, "with --simulate: replay the recording in this folder")
+      ->needs(simulate)
+      ->check(CLI::ExistingDirectory);
+  address->excludes(simulate);
+  app.add_option("--itime0", o.itime0, "integration time 0 to set, microseconds")
+      ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
+  app.add_option("--itime1", o.itime1, "integration time 1 to set, microseconds")
+      ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
+  app.add_option("--fps", o.fps, "frame rate to set, frames/s")
+      ->check(CLI::Range(int64_t{0}, int64_t{UINT32_MAX}));
+  app.add_option("--port", o.port, "port of the page (0: any free port)")->capture_default_str();
+  app.add_option("--listen", o.listen,
+                 "address to serve on; anything but 127.x exposes the camera's controls")
+      ->capture_default_str();
+  app.add_option("--allow-host", o.allowHosts,
+                 "a further host name the page may be opened under (with --listen)");
+  app.add_option("--reconnect-interval", o.reconnectSeconds,
+                 "seconds between attempts to reach a lost camera")
+      ->capture_default_str()
+      ->check(CLI::Range(0.05, 3600.0));
+  app.add_option("--record-dir", o.recordDir, "where recordings are written")
+      ->capture_default_str();
+  app.add_option("--plugin", o.plugin, "the plug-in file\n" + vyxhost::describePluginSearch());
+  CLI11_PARSE(app, argc, argv);
+  if (o.address.empty() && !o.simulate) {
+    std::fprintf(stderr, "vyxview: say which camera: --address HOST or --simulate\n");
+    return 2;
+  }
+  return runViewer(o);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return parseAndRun(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vyxview: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "vyxview: unexpected failure\n");
+  }
+  return 1;
+}

@@ -1,0 +1,396 @@
+#!/usr/bin/env python3
+"""vyxview in a real browser: a simulated camera as its own process, the viewer
+pointed at it, and headless chromium driven by selenium. One run checks, in
+order, what a user does with the page:
+
+  live view     frames arrive, the canvases show the scene (sphere near, wall
+                far) in the colours of the map, the pixel readout is right,
+                snapshots hold the frame on screen
+  controls      a setting reaches the camera and comes back; refusals show the
+                plug-in's code name
+  recording     record/stop writes a folder that vyxgrab --replay plays back
+                byte for byte
+  security      foreign Host and Origin are refused, malformed and oversized
+                messages are answered and the viewer keeps streaming
+  slow page     a page that stops drawing is sent no backlog, only drops
+  outages       the camera killed and restarted five times: lost, then
+                streaming again, and no descriptor left behind
+  restart       the viewer restarted: the page reconnects and streams again
+  two tabs      a second page streams beside the first
+"""
+import argparse
+import base64
+import json
+import os
+import random
+import re
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+import numpy as np
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+
+ROWS, COLUMNS = 50, 64
+
+
+def wait_for(what, check, timeout=10.0, every=0.05):
+    """Polls check() until it returns something true; fails naming what."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(every)
+
+
+class Rig:
+    """The simulated camera, the viewer and the browser, shared by every check."""
+
+    def __init__(self, args):
+        self.args = args
+        self.out = args.out
+        os.makedirs(self.out, exist_ok=True)
+        self.downloads = os.path.join(self.out, "downloads")
+        os.makedirs(self.downloads, exist_ok=True)
+        for name in os.listdir(self.downloads):
+            os.remove(os.path.join(self.downloads, name))
+        self.camera_address = None
+        self.camsim = None
+        self.viewer = None
+        self.port = 0
+        self.driver = None
+
+    # --- processes -----------------------------------------------------------
+    def start_camera(self):
+        """Starts lvtcamsim, on a fresh random loopback address the first time
+        and on the same one again after an outage."""
+        for _ in range(50):
+            address = self.camera_address or "127.%d.%d.%d" % (
+                random.randint(1, 254), random.randint(1, 254), random.randint(1, 254))
+            log = open(os.path.join(self.out, "camsim.log"), "a")
+            proc = subprocess.Popen([self.args.camsim, address, "--realtime", "--fps", "30"],
+                                    stdout=subprocess.PIPE, stderr=log, text=True)
+            line = proc.stdout.readline()
+            if line.startswith("lvtcamsim: camera at"):
+                self.camera_address, self.camsim = address, proc
+                return
+            proc.wait()
+            time.sleep(0.1)  # address taken, or the port not yet free again
+        raise AssertionError("lvtcamsim did not start; see camsim.log")
+
+    def kill_camera(self):
+        self.camsim.kill()
+        self.camsim.wait()
+        self.camsim = None
+
+    def start_viewer(self):
+        self.viewer = subprocess.Popen(
+            [self.args.viewer, "--address", self.camera_address, "--port", str(self.port),
+             "--reconnect-interval", "0.3", "--record-dir", os.path.join(self.out, "recordings")],
+            stdout=subprocess.PIPE, stderr=open(os.path.join(self.out, "viewer.log"), "a"), text=True)
+        for line in self.viewer.stdout:
+            found = re.search(r"live view at (http://127\.0\.0\.1:(\d+)/)", line)
+            if found:
+                self.url, self.port = found.group(1), int(found.group(2))
+                return
+        raise AssertionError("vyxview did not print its address; see viewer.log")
+
+    def stop_viewer(self):
+        self.viewer.send_signal(signal.SIGTERM)
+        assert self.viewer.wait(timeout=15) == 0, "vyxview did not stop cleanly on SIGTERM"
+
+    def open_browser(self):
+        options = Options()
+        for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                     "--window-size=1300,1000", "--disable-gpu"):
+            options.add_argument(flag)
+        options.binary_location = "/usr/bin/chromium"
+        options.add_experimental_option("prefs", {
+            "download.default_directory": self.downloads,
+            "download.prompt_for_download": False,
+        })
+        self.driver = webdriver.Chrome(service=Service(self.args.chromedriver), options=options)
+        self.driver.get(self.url)
+
+    def close(self):
+        if self.driver:
+            self.driver.quit()
+        for proc in (self.viewer, self.camsim):
+            if proc and proc.poll() is None:
+                proc.kill()
+                proc.wait()
+
+    # --- the page ------------------------------------------------------------
+    def text(self, element_id):
+        return self.driver.find_element(By.ID, element_id).text
+
+    def js(self, script, *args):
+        return self.driver.execute_script(script, *args)
+
+    def frames_shown(self):
+        return int(self.text("frame-count"))
+
+    def wait_state(self, state, timeout=10.0):
+        wait_for(f"camera-state {state}", lambda: self.text("camera-state") == state, timeout)
+
+    def wait_streaming_frames(self, count=5, timeout=10.0):
+        self.wait_state("streaming", timeout)
+        start = self.frames_shown()
+        wait_for(f"{count} new frames", lambda: self.frames_shown() >= start + count, timeout)
+
+    def click(self, element_id):
+        self.driver.find_element(By.ID, element_id).click()
+
+    def set_control(self, name, value):
+        field = self.driver.find_element(By.ID, name)
+        field.clear()
+        field.send_keys(str(value))
+        self.click("set-" + name)
+
+    def viewer_socket_fds(self):
+        """The viewer's open descriptors, leaving out its connections to the
+        browser (those come and go with the browser's keep-alive)."""
+        browser_inodes = set()
+        for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+            with open(table) as f:
+                for row in f.readlines()[1:]:
+                    fields = row.split()
+                    if int(fields[1].split(":")[1], 16) == self.port:
+                        browser_inodes.add(fields[9])
+        fd_dir = f"/proc/{self.viewer.pid}/fd"
+        kept = []
+        for fd in os.listdir(fd_dir):
+            try:
+                target = os.readlink(os.path.join(fd_dir, fd))
+            except FileNotFoundError:
+                continue
+            inode = target[len("socket:["):-1] if target.startswith("socket:[") else None
+            if inode not in browser_inodes:
+                kept.append(target)
+        return sorted(kept)
+
+
+def raw_handshake(port, host, origin):
+    """A WebSocket upgrade by hand; returns the HTTP status code."""
+    key = base64.b64encode(os.urandom(16)).decode()
+    request = (f"GET /ws HTTP/1.1\r\nHost: {host}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\nOrigin: {origin}\r\n\r\n")
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(request.encode())
+        answer = s.recv(4096).decode(errors="replace")
+    return int(answer.split()[1])
+
+
+# --- the checks ----------------------------------------------------------------
+
+def check_live_view(rig):
+    rig.wait_streaming_frames(count=15)
+    assert float(rig.text("camera-fps")) > 5, "the viewer reports no camera frame rate"
+
+    # Hold one frame on screen and compare what is drawn with what arrived.
+    rig.click("pause")
+    rig.wait_state("paused")
+    held = rig.frames_shown()
+    time.sleep(0.3)
+    assert rig.frames_shown() == held, "frames kept coming while paused"
+    frame = rig.js("const f = lvtPage.shown; return {rows: f.rows, columns: f.columns, "
+                   "number: f.number, distance: Array.from(f.distance), amplitude: Array.from(f.amplitude)};")
+    assert (frame["rows"], frame["columns"]) == (ROWS, COLUMNS)
+    distance = np.array(frame["distance"], dtype=np.float32).reshape(ROWS, COLUMNS)
+    near = np.unravel_index(np.argmin(distance), distance.shape)
+    far = np.unravel_index(np.argmax(distance), distance.shape)
+    # The scene: a sphere about 1 m away in front of a wall 2 to 3.3 m away.
+    assert 0.8 < distance[near] < 1.4, f"nearest point {distance[near]} m is not on the sphere"
+    assert 2.0 < distance[far] < 3.6, f"farthest point {distance[far]} m is not on the wall"
+    assert np.count_nonzero(distance < 1.6) > 20, "no sphere in the distance image"
+
+    def colour(canvas, row, column):
+        return rig.js("return Array.from(document.getElementById(arguments[0]).getContext('2d')"
+                      ".getImageData(arguments[2], arguments[1], 1, 1).data.slice(0, 3));",
+                      canvas, int(row), int(column))
+
+    lut = rig.js("return Array.from(lvtPage.lut);")
+    # Auto range: the nearest point takes the map's first colour, the farthest its last.
+    assert colour("distance", *near) == lut[0:3], "sphere not drawn in the map's near colour"
+    assert colour("distance", *far) == lut[765:768], "wall not drawn in the map's far colour"
+    assert lut[0:3] != lut[765:768]
+    # The amplitude view shows the sphere brighter than the far wall corner, as the scene lights it.
+    amplitude = np.array(frame["amplitude"], dtype=np.float32).reshape(ROWS, COLUMNS)
+    assert amplitude[near] > amplitude[far]
+    assert colour("amplitude", *near) != colour("amplitude", *far)
+
+    # The pixel under the mouse: 8 screen pixels per image pixel, offsets from the canvas centre.
+    canvas = rig.driver.find_element(By.ID, "distance")
+    row, column = near
+    ActionChains(rig.driver).move_to_element_with_offset(
+        canvas, int((column + 0.5) * 8 - 256), int((row + 0.5) * 8 - 200)).perform()
+    info = rig.text("pixel-info")
+    expected = f"row {row}, column {column}: distance {distance[near]:.3f} m, amplitude {amplitude[near]:.1f}"
+    assert info == expected, f"pixel readout {info!r}, expected {expected!r}"
+
+    # Snapshots of the held frame: one NPY with distance and amplitude, one PNG of both views.
+    rig.click("snapshot-npy")
+    rig.click("snapshot-png")
+    npy = os.path.join(rig.downloads, f"frame_{frame['number']}.npy")
+    png = os.path.join(rig.downloads, f"frame_{frame['number']}.png")
+    wait_for("the snapshot files", lambda: os.path.exists(npy) and os.path.exists(png))
+    wait_for("the snapshot files complete", lambda: os.path.getsize(png) > 100 and os.path.getsize(npy) > 0)
+    saved = np.load(npy)
+    assert saved.shape == (2, ROWS, COLUMNS) and saved.dtype == np.float32
+    assert np.array_equal(saved[0], distance) and np.array_equal(saved[1], amplitude)
+    with open(png, "rb") as f:
+        head = f.read(24)
+    assert head[:8] == b"\x89PNG\r\n\x1a\n"
+    assert (int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")) == (2 * COLUMNS, ROWS)
+
+    rig.click("pause")  # now "resume"
+    rig.wait_streaming_frames()
+
+
+def check_controls(rig):
+    rig.set_control("itime0", 700)
+    wait_for("integration time 0 read back", lambda: rig.text("itime0-read") == "700")
+    # The frames' own image headers carry the camera's integration times: the value reached it.
+    wait_for("frames taken with 700 us", lambda: rig.text("frame-itimes").startswith("700 /"))
+    assert rig.text("control-error") == ""
+
+    rig.set_control("fps", 99)  # beyond what the camera can do
+    wait_for("the refusal", lambda: "VYX_INVALID_VALUE" in rig.text("control-error"))
+    assert rig.text("fps-read") == "30", "a refused rate changed the read-back value"
+    rig.set_control("fps", 20)
+    wait_for("frame rate read back", lambda: rig.text("fps-read") == "20")
+    assert rig.text("control-error") == ""
+    rig.set_control("fps", 30)
+    wait_for("frame rate read back", lambda: rig.text("fps-read") == "30")
+
+
+def check_recording(rig):
+    rig.click("record")
+    wait_for("10 recorded frames",
+             lambda: re.match(r"recording (\d+) frames", rig.text("record-state"))
+             and int(re.match(r"recording (\d+)", rig.text("record-state")).group(1)) >= 10)
+    rig.click("record")
+    done = wait_for("the recording to end", lambda: re.match(r"recorded (\d+) frames into (.+)$",
+                                                              rig.text("record-state")))
+    frames, folder = int(done.group(1)), done.group(2)
+    with open(os.path.join(folder, "run.json")) as f:
+        manifest = json.load(f)
+    assert manifest["tool"] == "vyxview" and len(manifest["frames"]) == frames
+    assert manifest["settings"]["read_back"]["itime0"] == 700
+    assert manifest["frames"][0]["integration_times"][0] == 700
+    replayed = os.path.join(rig.out, "replayed")
+    result = subprocess.run([rig.args.grab, "--simulate", "--replay", folder, "--frames", "3",
+                             "--out", replayed], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, "vyxgrab could not replay the recording:\n" + result.stderr
+    for n in range(3):
+        name = f"frame_{n:05d}.raw"
+        with open(os.path.join(folder, name), "rb") as a, open(os.path.join(replayed, name), "rb") as b:
+            assert a.read() == b.read(), f"replayed {name} differs from the recorded one"
+
+
+def check_security(rig):
+    own = f"127.0.0.1:{rig.port}"
+    assert raw_handshake(rig.port, own, f"http://{own}") == 101
+    assert raw_handshake(rig.port, own, "http://evil.example") == 403
+    assert raw_handshake(rig.port, own, "null") == 403
+    assert raw_handshake(rig.port, f"evil.example:{rig.port}", f"http://evil.example:{rig.port}") == 403
+
+    rig.js("lvtPage.ws.send('{not json');")
+    wait_for("the error reply", lambda: "not JSON" in rig.text("control-error"))
+    rig.js("lvtPage.ws.send(JSON.stringify({op: 'set', name: 'itime0', value: -4}));")
+    wait_for("the error reply", lambda: "whole number" in rig.text("control-error"))
+    connections = rig.js("return lvtPage.connections;")
+    rig.js("lvtPage.ws.send('x'.repeat(100000));")  # over the size cap: the viewer drops that socket
+    wait_for("the page to reconnect", lambda: rig.js("return lvtPage.connections;") > connections)
+    rig.wait_streaming_frames()  # the page reconnected by itself
+    assert rig.viewer.poll() is None
+
+
+def check_slow_page(rig):
+    """A page that stops drawing for 3 s (about 90 frames) is sent at most two
+    of them; the viewer drops the rest and the page goes on with current ones."""
+    rig.wait_streaming_frames()
+    shown, dropped = rig.js("return [lvtPage.framesShown, lvtPage.viewerDropped];")
+    rig.js("const t = Date.now(); while (Date.now() - t < 3000) {}")
+    wait_for("the viewer to report drops", lambda: rig.js("return lvtPage.viewerDropped;") >= dropped + 30)
+    behind = rig.js("return lvtPage.framesShown;") - shown
+    assert behind < 30, f"the page drew {behind} frames that piled up while it was busy"
+    rig.wait_streaming_frames()
+
+
+def check_outages(rig):
+    rig.wait_streaming_frames()
+    before = rig.viewer_socket_fds()
+    for outage in range(5):
+        rig.kill_camera()
+        rig.wait_state("lost")
+        rig.start_camera()
+        rig.wait_streaming_frames(timeout=15)
+    after = rig.viewer_socket_fds()
+    assert len(after) == len(before), f"descriptors before the outages {before}, after {after}"
+    assert rig.text("itime0-read") == "700", "the setting was not restored on the restarted camera"
+
+
+def check_viewer_restart(rig):
+    rig.stop_viewer()
+    rig.wait_state("reconnecting")
+    rig.start_viewer()
+    rig.wait_streaming_frames(timeout=15)
+
+
+def check_two_tabs(rig):
+    first = rig.driver.current_window_handle
+    rig.driver.switch_to.new_window("window")
+    rig.driver.get(rig.url)
+    rig.wait_streaming_frames()
+    rig.driver.switch_to.window(first)
+    rig.wait_streaming_frames()  # the first page still gets frames
+    wait_for("the viewer to count two pages", lambda: rig.js("return lvtPage.status.clients;") == 2)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("--viewer", "--camsim", "--grab", "--out"):
+        parser.add_argument(name, required=True)
+    parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
+    args = parser.parse_args()
+
+    rig = Rig(args)
+    checks = [check_live_view, check_controls, check_recording, check_security, check_slow_page,
+              check_outages,
+              check_viewer_restart, check_two_tabs]
+    failed = 0
+    try:
+        rig.start_camera()
+        rig.start_viewer()
+        rig.open_browser()
+        print("browser:", rig.driver.capabilities.get("browserVersion"),
+              "driver:", rig.driver.capabilities.get("chrome", {}).get("chromedriverVersion", "?").split()[0])
+        for check in checks:
+            started = time.monotonic()
+            try:
+                check(rig)
+                print(f"ok   {check.__name__} ({time.monotonic() - started:.1f} s)")
+            except Exception as e:  # report every check, then fail
+                failed += 1
+                print(f"FAIL {check.__name__}: {e!r}")
+                break  # later checks build on the page's state
+            if check is check_live_view:
+                rig.driver.save_screenshot(os.path.join(rig.out, "viewer.png"))
+    finally:
+        rig.close()
+    print("screenshot:", os.path.join(rig.out, "viewer.png"))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
