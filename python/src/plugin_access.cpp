@@ -1,0 +1,75 @@
+#include "plugin_access.h"
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <map>
+
+#include "vyxhost/locate.h"
+
+namespace lvtcam {
+
+std::shared_ptr<PluginAccess> PluginAccess::get(const std::string& explicitPath) {
+  const std::string path = vyxhost::findPlugin(explicitPath);
+  // One PluginAccess per object file: dlopen shares the object's registries
+  // between every load of the same file, so the locks must be shared as well.
+  char resolved[PATH_MAX];
+  const std::string key = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+  static std::mutex mutex;
+  static std::map<std::string, std::weak_ptr<PluginAccess>> loaded;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::shared_ptr<PluginAccess> access = loaded[key].lock();
+  if (!access) {
+    access = std::make_shared<PluginAccess>(path);
+    loaded[key] = access;
+  }
+  return access;
+}
+
+unsigned int PluginAccess::newHandle() {
+  static std::atomic<unsigned int> next{1};  // 0 is the plug-in's error slot
+  return next++;
+}
+
+PluginAccess::PluginAccess(const std::string& path) : plugin_(path) {
+  const unsigned int id = newHandle();
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  check(api().vyxpInitProcessingPlugin(id, ""), "vyxpInitProcessingPlugin", 0);
+  processingId_ = id;
+}
+
+PluginAccess::~PluginAccess() {
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  api().vyxpDeinitPlugin(processingId_);
+}
+
+void PluginAccess::check(int code, const char* name, unsigned int textId) const {
+  if (code != VYX_OK) throw CallFailure{name, code, plugin_.lastError(textId)};
+}
+
+int PluginAccess::canProcess(uint32_t outputType, const VYXDataDescription& raw) const {
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  int bytes = -1;
+  VYXDataDescription in = raw;
+  check(api().vyxpCanProcess(processingId_, &bytes, outputType, 1, &in), "vyxpCanProcess",
+        processingId_);
+  return bytes;
+}
+
+void PluginAccess::process(uint32_t outputType, const VYXDataDescription& raw,
+                           const void* rawBytes, void* out, size_t outBytes) const {
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  VYXDataDescription in = raw;
+  VYXDataDescription result{};
+  result.type = outputType;
+  result.size = static_cast<uint32_t>(outBytes);
+  void* input = const_cast<void*>(rawBytes);
+  check(api().vyxpProcess(processingId_, 1, &result, &out, 1, &in, &input), "vyxpProcess",
+        processingId_);
+}
+
+}  // namespace lvtcam

@@ -1,0 +1,46 @@
+// The camera simulator started inside the Python process.
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <string>
+
+#include "embedded_camera.h"
+
+namespace lvtcam {
+
+namespace py = pybind11;
+
+namespace {
+
+class Simulator {
+ public:
+  Simulator(const std::string& replayDir, bool realtime) {
+    py::gil_scoped_release unlocked;
+    camera_ = std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime);
+    address_ = camera_->address();
+  }
+  const std::string& address() const { return address_; }
+  bool running() const { return camera_ != nullptr; }
+  // Stops serving: to a camera still open on it this is a pulled cable.
+  void stop() {
+    std::unique_ptr<vyxgrab::EmbeddedCamera> camera = std::move(camera_);
+    py::gil_scoped_release unlocked;
+    camera.reset();
+  }
+
+ private:
+  std::unique_ptr<vyxgrab::EmbeddedCamera> camera_;
+  std::string address_;
+};
+
+}  // namespace
+
+void bindSimulator(py::module_& m) {
+  py::class_<Simulator>(m, "_Simulator")
+      .def(py::init<const std::string&, bool>())
+      .def_property_readonly("address", &Simulator::address)
+      .def_property_readonly("running", &Simulator::running)
+      .def("stop", &Simulator::stop);
+}
+
+}  // namespace lvtcam
