@@ -89,8 +89,8 @@ void Camera::setIntegrationTimes(unsigned itime0, unsigned itime1) {
   const unsigned times[2] = {itime0, itime1};
   for (unsigned idx = 0; idx < 2; ++idx) {
     if (times[idx] < range.first || times[idx] > range.second)
-      throw py::value_error("integration time " + std::to_string(idx) + " of " +
-                            std::to_string(times[idx]) + " us is outside the camera's range " +
+      throw py::value_error("itime" + std::to_string(idx) + " = " + std::to_string(times[idx]) +
+                            " us is outside the camera's range " +
                             std::to_string(range.first) + ".." + std::to_string(range.second) +
                             " us");
   }
