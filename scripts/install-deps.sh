@@ -5,7 +5,7 @@ set -euo pipefail
 
 native=(cmake g++ make pkg-config git libflxmlrpc-dev libgtest-dev libgmock-dev
         libbenchmark-dev libpng-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev clang-tidy cppcheck
-        clang-format g++-multilib python3 python3-numpy)
+        clang-format g++-multilib python3 python3-numpy python3-dev pybind11-dev python3-pytest)
 i386=(libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
 
 missing=()

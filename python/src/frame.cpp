@@ -35,16 +35,12 @@ py::object Frame::image(const std::string& name) {
   auto cached = images_.find(type.code);
   if (cached != images_.end()) return cached->second;
 
-  int bytes = -1;
-  std::unique_ptr<float[]> pixels;
+  const size_t bytes = size_t{rows()} * columns() * sizeof(float);
+  std::unique_ptr<float[]> pixels(new float[bytes / sizeof(float)]);  // no zero-fill: converted into
   {
     py::gil_scoped_release unlocked;
-    bytes = access_->canProcess(type.code, raw_.description);
-    const size_t expected = size_t{rows()} * columns() * sizeof(float);
-    if (bytes > 0 && static_cast<size_t>(bytes) == expected) {
-      pixels.reset(new float[expected / sizeof(float)]);  // no zero-fill: converted into
-      access_->process(type.code, raw_.description, raw_.bytes.get(), pixels.get(), expected);
-    }
+    if (!access_->convert(type.code, raw_.description, raw_.bytes.get(), pixels.get(), bytes))
+      pixels.reset();
   }
   py::object result = py::none();
   if (pixels) {

@@ -59,6 +59,24 @@ int PluginAccess::canProcess(uint32_t outputType, const VYXDataDescription& raw)
   return bytes;
 }
 
+bool PluginAccess::convert(uint32_t outputType, const VYXDataDescription& raw,
+                           const void* rawBytes, void* out, size_t outBytes) const {
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  int bytes = -1;
+  VYXDataDescription in = raw;
+  check(api().vyxpCanProcess(processingId_, &bytes, outputType, 1, &in), "vyxpCanProcess",
+        processingId_);
+  if (bytes < 0 || static_cast<size_t>(bytes) != outBytes) return false;
+  VYXDataDescription result{};
+  result.type = outputType;
+  result.size = static_cast<uint32_t>(outBytes);
+  void* input = const_cast<void*>(rawBytes);
+  check(api().vyxpProcess(processingId_, 1, &result, &out, 1, &in, &input), "vyxpProcess",
+        processingId_);
+  return true;
+}
+
 void PluginAccess::process(uint32_t outputType, const VYXDataDescription& raw,
                            const void* rawBytes, void* out, size_t outBytes) const {
   SharedLock registry(*this);

@@ -72,6 +72,10 @@ class PluginAccess {
   unsigned int processingHandle() const { return processingId_; }
   // Output bytes the type needs from this frame, or -1 when it holds none.
   int canProcess(uint32_t outputType, const VYXDataDescription& raw) const;
+  // Converts straight into out (outBytes of room) when the frame holds that
+  // type in exactly outBytes; false, with out untouched, when it holds none.
+  bool convert(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
+               void* out, size_t outBytes) const;
   // Converts straight into out (outBytes of room).
   void process(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
                void* out, size_t outBytes) const;
