@@ -13,18 +13,17 @@ Camera::Camera(const std::string& address, const std::string& pluginPath)
     : access_(PluginAccess::get(pluginPath)), address_(address), id_(PluginAccess::newHandle()) {
   py::gil_scoped_release unlocked;
   // A failed opening leaves its text under handle 0.
-  access_->exclusive("vyxpInitRawDataPlugin", 0,
-                     [&](const vyxhost::EntryPoints& api) {
-                       return api.vyxpInitRawDataPlugin(id_, address_.c_str());
-                     });
+  access_->exclusive("vyxpInitRawDataPlugin", 0, [&](const vyxhost::EntryPoints& api) {
+    return api.vyxpInitRawDataPlugin(id_, address_.c_str());
+  });
   open_ = true;
 }
 
 Camera::~Camera() {
   // Normally closed from Python already; this is the last resort.
-  if (open_) access_->exclusiveCode([&](const vyxhost::EntryPoints& api) {
-    return api.vyxpDeinitPlugin(id_);
-  });
+  if (open_)
+    access_->exclusiveCode(
+        [&](const vyxhost::EntryPoints& api) { return api.vyxpDeinitPlugin(id_); });
 }
 
 void Camera::requireOpen() const {
@@ -46,9 +45,8 @@ Frame Camera::grab() {
     PluginAccess::SharedLock lock(*access_);
     const auto& api = access_->api();
     access_->check(api.vyxpUpdate(id), "vyxpUpdate", id);
-    frame.timestamp = std::chrono::duration<double>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+    frame.timestamp =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     access_->check(api.vyxpGetRawDataSize(id, &frame.size), "vyxpGetRawDataSize", id);
     frame.bytes.reset(new uint8_t[frame.size > 0 ? frame.size : 1]);  // every byte copied into
     access_->check(api.vyxpGetRawData(id, frame.bytes.get()), "vyxpGetRawData", id);
@@ -65,8 +63,7 @@ std::pair<unsigned, unsigned> Camera::integrationTimes() {
     const auto& api = access_->api();
     std::pair<unsigned, unsigned> times;
     access_->check(api.vyxpGetIntegrationTime(id, &times.first, 0), "vyxpGetIntegrationTime", id);
-    access_->check(api.vyxpGetIntegrationTime(id, &times.second, 1), "vyxpGetIntegrationTime",
-                   id);
+    access_->check(api.vyxpGetIntegrationTime(id, &times.second, 1), "vyxpGetIntegrationTime", id);
     return times;
   });
 }
@@ -90,9 +87,8 @@ void Camera::setIntegrationTimes(unsigned itime0, unsigned itime1) {
   for (unsigned idx = 0; idx < 2; ++idx) {
     if (times[idx] < range.first || times[idx] > range.second)
       throw py::value_error("itime" + std::to_string(idx) + " = " + std::to_string(times[idx]) +
-                            " us is outside the camera's range " +
-                            std::to_string(range.first) + ".." + std::to_string(range.second) +
-                            " us");
+                            " us is outside the camera's range " + std::to_string(range.first) +
+                            ".." + std::to_string(range.second) + " us");
   }
   exclusiveUse([&](unsigned id) {
     PluginAccess::ExclusiveLock lock(*access_);
@@ -105,7 +101,8 @@ void Camera::setIntegrationTimes(unsigned itime0, unsigned itime1) {
 int Camera::fps() { return std::stoi(info("FPS")); }
 
 void Camera::setFps(int fps) {
-  if (fps < 1) throw py::value_error("the frame rate must be at least 1, not " + std::to_string(fps));
+  if (fps < 1)
+    throw py::value_error("the frame rate must be at least 1, not " + std::to_string(fps));
   command("SetFPS " + std::to_string(fps));
 }
 
@@ -141,8 +138,7 @@ std::string Camera::command(const std::string& text) {
   return exclusiveUse([&](unsigned id) {
     PluginAccess::ExclusiveLock lock(*access_);
     char answer[256] = {};
-    const int code =
-        access_->api().vyxpPlatformCommand(id, answer, sizeof answer, text.c_str());
+    const int code = access_->api().vyxpPlatformCommand(id, answer, sizeof answer, text.c_str());
     if (code != VYX_OK) {
       // Some refusals answer in the buffer rather than in the stored text.
       char stored[256] = {};

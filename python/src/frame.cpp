@@ -15,7 +15,8 @@ const vyxgrab::OutputType& outputTypeNamed(const std::string& name) {
   for (const auto& t : vyxgrab::outputTypes())
     if (name == t.name) return t;
   std::string known;
-  for (const auto& t : vyxgrab::outputTypes()) known += std::string(known.empty() ? "" : ", ") + t.name;
+  for (const auto& t : vyxgrab::outputTypes())
+    known += std::string(known.empty() ? "" : ", ") + t.name;
   throw py::value_error("no image type '" + name + "'; the plug-in makes " + known);
 }
 
@@ -36,7 +37,8 @@ py::object Frame::image(const std::string& name) {
   if (cached != images_.end()) return cached->second;
 
   const size_t bytes = size_t{rows()} * columns() * sizeof(float);
-  std::unique_ptr<float[]> pixels(new float[bytes / sizeof(float)]);  // no zero-fill: converted into
+  std::unique_ptr<float[]> pixels(
+      new float[bytes / sizeof(float)]);  // no zero-fill: converted into
   {
     py::gil_scoped_release unlocked;
     if (!access_->convert(type.code, raw_.description, raw_.bytes.get(), pixels.get(), bytes))
@@ -46,8 +48,8 @@ py::object Frame::image(const std::string& name) {
   if (pixels) {
     float* data = pixels.get();
     py::capsule owner(pixels.release(), [](void* p) { delete[] static_cast<float*>(p); });
-    result = py::array_t<float>({static_cast<py::ssize_t>(rows()), static_cast<py::ssize_t>(columns())},
-                                data, owner);
+    result = py::array_t<float>(
+        {static_cast<py::ssize_t>(rows()), static_cast<py::ssize_t>(columns())}, data, owner);
   }
   images_.emplace(type.code, result);
   return result;
@@ -123,8 +125,7 @@ valid after later grabs. An image the frame does not hold is None.)doc")
           "Intensity (the amplitude image as the host's intensity type), or None.")
       .def("image", &Frame::image, py::arg("name"),
            "The image of that name (distance, amplitude, intensity, x, y, z) or None.")
-      .def_property_readonly("images", &Frame::available,
-                             "Names of the images this frame holds.")
+      .def_property_readonly("images", &Frame::available, "Names of the images this frame holds.")
       .def_property_readonly("raw", &Frame::raw,
                              "The frame's bytes exactly as received (big-endian image blocks).")
       .def_property_readonly("description", &Frame::description,

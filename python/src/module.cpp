@@ -24,6 +24,8 @@ PYBIND11_MODULE(_lvtcam, m) {
   // Kept for the life of the process: never released after the interpreter is gone.
   static py::handle cameraError =
       py::object(py::module_::import("lvtcam._errors").attr("CameraError")).release();
+  // pybind11 takes a plain function of std::exception_ptr by value.
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
@@ -42,7 +44,6 @@ PYBIND11_MODULE(_lvtcam, m) {
   lvtcam::bindLoopBenchmark(m);
   m.def("_result_name", [](int code) { return std::string(vyxhost::resultName(code)); });
   m.def("_find_plugin", [](const std::string& path) { return vyxhost::findPlugin(path); });
-  m.def("_plugin_search", [](const std::string& path) {
-    return vyxhost::describePluginSearch(path);
-  });
+  m.def("_plugin_search",
+        [](const std::string& path) { return vyxhost::describePluginSearch(path); });
 }

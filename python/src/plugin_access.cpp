@@ -59,8 +59,8 @@ int PluginAccess::canProcess(uint32_t outputType, const VYXDataDescription& raw)
   return bytes;
 }
 
-bool PluginAccess::convert(uint32_t outputType, const VYXDataDescription& raw,
-                           const void* rawBytes, void* out, size_t outBytes) const {
+bool PluginAccess::convert(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
+                           void* out, size_t outBytes) const {
   SharedLock registry(*this);
   std::lock_guard<std::mutex> lock(processing_);
   int bytes = -1;
@@ -77,8 +77,8 @@ bool PluginAccess::convert(uint32_t outputType, const VYXDataDescription& raw,
   return true;
 }
 
-void PluginAccess::process(uint32_t outputType, const VYXDataDescription& raw,
-                           const void* rawBytes, void* out, size_t outBytes) const {
+void PluginAccess::process(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
+                           void* out, size_t outBytes) const {
   SharedLock registry(*this);
   std::lock_guard<std::mutex> lock(processing_);
   VYXDataDescription in = raw;

@@ -74,13 +74,13 @@ class PluginAccess {
   int canProcess(uint32_t outputType, const VYXDataDescription& raw) const;
   // Converts straight into out (outBytes of room) when the frame holds that
   // type in exactly outBytes; false, with out untouched, when it holds none.
-  bool convert(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
-               void* out, size_t outBytes) const;
+  bool convert(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes, void* out,
+               size_t outBytes) const;
   // Converts straight into out (outBytes of room).
-  void process(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
-               void* out, size_t outBytes) const;
+  void process(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes, void* out,
+               size_t outBytes) const;
 
- // Writers go first: a writer waiting at the gate stops new readers, so a
+  // Writers go first: a writer waiting at the gate stops new readers, so a
   // steady stream of frame updates cannot starve an open or a close.
   struct SharedLock {
     explicit SharedLock(const PluginAccess& a) : rw(a.registry_, std::defer_lock) {
@@ -102,7 +102,6 @@ class PluginAccess {
   void check(int code, const char* name, unsigned int textId) const;
 
  private:
-
   vyxhost::Plugin plugin_;
   mutable std::mutex gate_;
   mutable std::shared_mutex registry_;

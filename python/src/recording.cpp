@@ -1,7 +1,6 @@
 // Reading back a folder written by vyxgrab: its run.json when there is one,
 // otherwise its frame_NNNNN.raw / .desc pairs in frame order.
 #include <dirent.h>
-
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 

@@ -14,11 +14,8 @@ namespace {
 
 class Simulator {
  public:
-  Simulator(const std::string& replayDir, bool realtime) {
-    py::gil_scoped_release unlocked;
-    camera_ = std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime);
-    address_ = camera_->address();
-  }
+  Simulator(const std::string& replayDir, bool realtime)
+      : camera_(start(replayDir, realtime)), address_(camera_->address()) {}
   const std::string& address() const { return address_; }
   bool running() const { return camera_ != nullptr; }
   // Stops serving: to a camera still open on it this is a pulled cable.
@@ -29,6 +26,12 @@ class Simulator {
   }
 
  private:
+  static std::unique_ptr<vyxgrab::EmbeddedCamera> start(const std::string& replayDir,
+                                                        bool realtime) {
+    py::gil_scoped_release unlocked;
+    return std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime);
+  }
+
   std::unique_ptr<vyxgrab::EmbeddedCamera> camera_;
   std::string address_;
 };
