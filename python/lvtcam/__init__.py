@@ -17,6 +17,7 @@ Every call into the plug-in releases the GIL, so cameras in different threads
 grab at the same time.
 """
 
+import atexit
 import contextlib
 import datetime
 import operator
@@ -26,6 +27,9 @@ import warnings
 from ._errors import CameraError
 from . import _lvtcam
 from ._lvtcam import Frame
+
+# Threads still grabbing at exit must not be inside the plug-in while it is torn down.
+atexit.register(_lvtcam._shut_down)
 
 __all__ = ["open", "simulate", "read_recording", "plugin_search", "Camera", "Frame",
            "CameraError", "SimulatedCamera"]

@@ -31,6 +31,11 @@ void Camera::requireOpen() const {
 }
 
 int Camera::close() {
+  // At exit another thread may hold this camera, waiting at the locked plug-in.
+  if (access_->isShutDown()) {
+    open_ = false;
+    return VYX_OK;
+  }
   py::gil_scoped_release unlocked;
   std::lock_guard<std::mutex> lock(use_);
   if (!open_) return VYX_OK;

@@ -4,6 +4,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,7 +60,7 @@ class Camera {
   std::shared_ptr<PluginAccess> access_;
   std::string address_;
   unsigned id_;
-  bool open_ = false;
+  std::atomic<bool> open_{false};  // read at exit without the camera's lock
   uint64_t nextIndex_ = 0;
   std::mutex use_;
 };

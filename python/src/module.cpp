@@ -42,6 +42,10 @@ PYBIND11_MODULE(_lvtcam, m) {
   lvtcam::bindSimulator(m);
   lvtcam::bindRecording(m);
   lvtcam::bindLoopBenchmark(m);
+  m.def("_shut_down", [] {
+    py::gil_scoped_release unlocked;
+    lvtcam::PluginAccess::shutDownAll();
+  });
   m.def("_result_name", [](int code) { return std::string(vyxhost::resultName(code)); });
   m.def("_find_plugin", [](const std::string& path) { return vyxhost::findPlugin(path); });
   m.def("_plugin_search",

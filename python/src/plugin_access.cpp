@@ -9,21 +9,49 @@
 
 namespace lvtcam {
 
+namespace {
+
+// Every plug-in object loaded, by real path. Never destroyed: threads may
+// still be about when static destructors run at exit.
+struct Loaded {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<PluginAccess>> byPath;
+  bool shutDown = false;
+};
+Loaded& loaded() {
+  static auto* all = new Loaded;
+  return *all;
+}
+
+}  // namespace
+
 std::shared_ptr<PluginAccess> PluginAccess::get(const std::string& explicitPath) {
   const std::string path = vyxhost::findPlugin(explicitPath);
   // One PluginAccess per object file: dlopen shares the object's registries
   // between every load of the same file, so the locks must be shared as well.
   char resolved[PATH_MAX];
   const std::string key = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-  static std::mutex mutex;
-  static std::map<std::string, std::weak_ptr<PluginAccess>> loaded;
-  std::lock_guard<std::mutex> lock(mutex);
-  std::shared_ptr<PluginAccess> access = loaded[key].lock();
+  Loaded& all = loaded();
+  std::lock_guard<std::mutex> lock(all.mutex);
+  if (all.shutDown) throw vyxhost::LoadError("the interpreter is shutting down");
+  std::shared_ptr<PluginAccess> access = all.byPath[key].lock();
   if (!access) {
     access = std::make_shared<PluginAccess>(path);
-    loaded[key] = access;
+    all.byPath[key] = access;
   }
   return access;
+}
+
+void PluginAccess::shutDownAll() {
+  Loaded& all = loaded();
+  std::lock_guard<std::mutex> lock(all.mutex);
+  all.shutDown = true;
+  for (auto& entry : all.byPath) {
+    std::shared_ptr<PluginAccess> access = entry.second.lock();
+    if (!access || access->shutDown_) continue;
+    new ExclusiveLock(*access);  // held until the process ends
+    access->shutDown_ = true;
+  }
 }
 
 unsigned int PluginAccess::newHandle() {
@@ -40,6 +68,7 @@ PluginAccess::PluginAccess(const std::string& path) : plugin_(path) {
 }
 
 PluginAccess::~PluginAccess() {
+  if (shutDown_) return;  // locked for good; the plug-in goes with the process
   SharedLock registry(*this);
   std::lock_guard<std::mutex> lock(processing_);
   api().vyxpDeinitPlugin(processingId_);

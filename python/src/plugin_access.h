@@ -13,6 +13,7 @@
 // camera's own lock), so records are never shared between threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,13 @@ class PluginAccess {
   // The plug-in found as every tool finds it (explicit path, LVT_PLUGIN,
   // install location, build tree), loaded once per file for the process.
   static std::shared_ptr<PluginAccess> get(const std::string& explicitPath);
+
+  // At interpreter exit, before threads are stopped: waits for the calls in
+  // flight to end, then keeps every loaded plug-in locked, so that a thread
+  // still grabbing waits outside the plug-in while its statics are torn down.
+  // Closing and releasing then skip the plug-in. Call without the GIL.
+  static void shutDownAll();
+  bool isShutDown() const { return shutDown_.load(); }
 
   explicit PluginAccess(const std::string& path);
   ~PluginAccess();
@@ -107,6 +115,7 @@ class PluginAccess {
   mutable std::shared_mutex registry_;
   mutable std::mutex processing_;
   unsigned int processingId_ = 0;
+  std::atomic<bool> shutDown_{false};
 };
 
 }  // namespace lvtcam

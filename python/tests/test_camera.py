@@ -2,6 +2,9 @@
 
 import os
 import signal
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -185,3 +188,23 @@ def test_ctrl_c_stops_a_frame_loop_within_one_frame(no_warnings):
         timer.join()
         assert len(after_signal) <= 1
         assert cam.grab().distance is not None  # still usable, then closed without a warning
+
+
+def test_exit_while_a_daemon_thread_grabs_is_clean():
+    # The interpreter ends while another thread is inside the plug-in; the
+    # plug-in's statics must not be torn down under it.
+    script = textwrap.dedent("""
+        import threading, time, lvtcam
+        simulator = lvtcam.simulate(); address = simulator.__enter__()
+        cam = lvtcam.open(address)
+        def grab():
+            for frame in cam.frames():
+                frame.distance
+        threading.Thread(target=grab, daemon=True).start()
+        time.sleep(0.3)
+        print("leaving")
+    """)
+    for _ in range(3):
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                              timeout=60)
+        assert (done.returncode, done.stdout) == (0, "leaving\n"), done.stderr
