@@ -158,8 +158,16 @@ class Camera:
 
     @property
     def integration_time_range(self):
-        """(shortest, longest) integration time the camera accepts, in microseconds."""
-        return self._cam.integration_time_range()
+        """(shortest, longest) itime0 the camera accepts, in microseconds (itime1: see
+        integration_time_range_of(1))."""
+        return self._cam.integration_time_range(0)
+
+    def integration_time_range_of(self, index):
+        """(shortest, longest) integration time index (0 or 1) the camera accepts, in microseconds."""
+        index = _whole(index, "index")
+        if index not in (0, 1):
+            raise ValueError(f"the camera has integration times 0 and 1, not {index}")
+        return self._cam.integration_time_range(index)
 
     @property
     def fps(self):

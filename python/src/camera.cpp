@@ -73,23 +73,23 @@ std::pair<unsigned, unsigned> Camera::integrationTimes() {
   });
 }
 
-std::pair<unsigned, unsigned> Camera::integrationTimeRange() {
+std::pair<unsigned, unsigned> Camera::integrationTimeRange(unsigned idx) {
   return exclusiveUse([&](unsigned id) {
     PluginAccess::SharedLock lock(*access_);
     const auto& api = access_->api();
     std::pair<unsigned, unsigned> range;
-    access_->check(api.vyxpGetValidIntegrationTime(id, &range.first, 0, AtLeast, 0),
+    access_->check(api.vyxpGetValidIntegrationTime(id, &range.first, idx, AtLeast, 0),
                    "vyxpGetValidIntegrationTime", id);
-    access_->check(api.vyxpGetValidIntegrationTime(id, &range.second, 0, AtMost, UINT_MAX),
+    access_->check(api.vyxpGetValidIntegrationTime(id, &range.second, idx, AtMost, UINT_MAX),
                    "vyxpGetValidIntegrationTime", id);
     return range;
   });
 }
 
 void Camera::setIntegrationTimes(unsigned itime0, unsigned itime1) {
-  const auto range = integrationTimeRange();
   const unsigned times[2] = {itime0, itime1};
   for (unsigned idx = 0; idx < 2; ++idx) {
+    const auto range = integrationTimeRange(idx);
     if (times[idx] < range.first || times[idx] > range.second)
       throw py::value_error("itime" + std::to_string(idx) + " = " + std::to_string(times[idx]) +
                             " us is outside the camera's range " + std::to_string(range.first) +
@@ -162,7 +162,7 @@ void bindCamera(py::module_& m) {
       .def_property_readonly("closed", &Camera::closed)
       .def("integration_times", &Camera::integrationTimes)
       .def("set_integration_times", &Camera::setIntegrationTimes)
-      .def("integration_time_range", &Camera::integrationTimeRange)
+      .def("integration_time_range", &Camera::integrationTimeRange, py::arg("index") = 0)
       .def("fps", &Camera::fps)
       .def("set_fps", &Camera::setFps)
       .def("modulation_frequency", &Camera::modulationFrequency)

@@ -32,8 +32,8 @@ class Camera {
   std::pair<unsigned, unsigned> integrationTimes();
   // Checks both against the camera's valid range before setting either.
   void setIntegrationTimes(unsigned itime0, unsigned itime1);
-  // The camera's valid range of integration times in microseconds.
-  std::pair<unsigned, unsigned> integrationTimeRange();
+  // The camera's valid range of integration time idx in microseconds.
+  std::pair<unsigned, unsigned> integrationTimeRange(unsigned idx);
   int fps();
   void setFps(int fps);
   unsigned modulationFrequency();

@@ -40,7 +40,7 @@ def test_frames_are_the_wire_bytes_decoded_and_outlive_later_grabs(camera):
 
 
 def test_settings_reach_the_camera_and_come_back_in_frames(camera):
-    assert camera.integration_time_range == (1, 5000)
+    assert camera.integration_time_range == camera.integration_time_range_of(1) == (1, 5000)
     camera.integration_times = (700, 1500)
     camera.fps = 12
     frame = camera.grab()
