@@ -11,10 +11,11 @@ namespace py = pybind11;
 
 Camera::Camera(const std::string& address, const std::string& pluginPath)
     : access_(PluginAccess::get(pluginPath)), address_(address), id_(PluginAccess::newHandle()) {
-  py::gil_scoped_release unlocked;
   // A failed opening leaves its text under handle 0.
-  access_->exclusive("vyxpInitRawDataPlugin", 0, [&](const vyxhost::EntryPoints& api) {
-    return api.vyxpInitRawDataPlugin(id_, address_.c_str());
+  withoutGil([&] {
+    access_->exclusive("vyxpInitRawDataPlugin", 0, [&](const vyxhost::EntryPoints& api) {
+      return api.vyxpInitRawDataPlugin(id_, address_.c_str());
+    });
   });
   open_ = true;
 }
@@ -36,12 +37,13 @@ int Camera::close() {
     open_ = false;
     return VYX_OK;
   }
-  py::gil_scoped_release unlocked;
-  std::lock_guard<std::mutex> lock(use_);
-  if (!open_) return VYX_OK;
-  open_ = false;
-  return access_->exclusiveCode(
-      [&](const vyxhost::EntryPoints& api) { return api.vyxpDeinitPlugin(id_); });
+  return withoutGil([&] {
+    std::lock_guard<std::mutex> lock(use_);
+    if (!open_) return VYX_OK;
+    open_ = false;
+    return access_->exclusiveCode(
+        [&](const vyxhost::EntryPoints& api) { return api.vyxpDeinitPlugin(id_); });
+  });
 }
 
 Frame Camera::grab() {

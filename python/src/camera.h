@@ -12,6 +12,7 @@
 
 #include "frame.h"
 #include "plugin_access.h"
+#include "without_gil.h"
 
 namespace lvtcam {
 
@@ -45,13 +46,14 @@ class Camera {
   unsigned handle() const { return id_; }
   const std::shared_ptr<PluginAccess>& access() const { return access_; }
   // Runs body(id) with the GIL released and the camera to itself; throws
-  // CameraClosed-style ValueError when the camera is closed.
+  // ValueError when the camera is closed.
   template <typename Body>
   auto exclusiveUse(Body&& body) {
-    pybind11::gil_scoped_release unlocked;
-    std::lock_guard<std::mutex> lock(use_);
-    requireOpen();
-    return body(id_);
+    return withoutGil([&] {
+      std::lock_guard<std::mutex> lock(use_);
+      requireOpen();
+      return body(id_);
+    });
   }
 
  private:

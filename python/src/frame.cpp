@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "output_types.h"
+#include "without_gil.h"
 
 namespace lvtcam {
 
@@ -39,11 +40,10 @@ py::object Frame::image(const std::string& name) {
   const size_t bytes = size_t{rows()} * columns() * sizeof(float);
   std::unique_ptr<float[]> pixels(
       new float[bytes / sizeof(float)]);  // no zero-fill: converted into
-  {
-    py::gil_scoped_release unlocked;
-    if (!access_->convert(type.code, raw_.description, raw_.bytes.get(), pixels.get(), bytes))
-      pixels.reset();
-  }
+  const bool converted = withoutGil([&] {
+    return access_->convert(type.code, raw_.description, raw_.bytes.get(), pixels.get(), bytes);
+  });
+  if (!converted) pixels.reset();
   py::object result = py::none();
   if (pixels) {
     float* data = pixels.get();
@@ -92,11 +92,12 @@ py::object Frame::timestamp() const {
 }
 
 std::vector<std::string> Frame::available() const {
-  std::vector<std::string> names;
-  py::gil_scoped_release unlocked;
-  for (const auto& t : vyxgrab::outputTypes())
-    if (access_->canProcess(t.code, raw_.description) > 0) names.emplace_back(t.name);
-  return names;
+  return withoutGil([&] {
+    std::vector<std::string> names;
+    for (const auto& t : vyxgrab::outputTypes())
+      if (access_->canProcess(t.code, raw_.description) > 0) names.emplace_back(t.name);
+    return names;
+  });
 }
 
 std::string Frame::repr() const {

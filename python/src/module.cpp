@@ -7,6 +7,7 @@
 #include "plugin_access.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
+#include "without_gil.h"
 
 namespace lvtcam {
 void bindSimulator(pybind11::module_& m);
@@ -42,10 +43,7 @@ PYBIND11_MODULE(_lvtcam, m) {
   lvtcam::bindSimulator(m);
   lvtcam::bindRecording(m);
   lvtcam::bindLoopBenchmark(m);
-  m.def("_shut_down", [] {
-    py::gil_scoped_release unlocked;
-    lvtcam::PluginAccess::shutDownAll();
-  });
+  m.def("_shut_down", [] { lvtcam::withoutGil([] { lvtcam::PluginAccess::shutDownAll(); }); });
   m.def("_result_name", [](int code) { return std::string(vyxhost::resultName(code)); });
   m.def("_find_plugin", [](const std::string& path) { return vyxhost::findPlugin(path); });
   m.def("_plugin_search",

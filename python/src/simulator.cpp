@@ -5,6 +5,7 @@
 #include <string>
 
 #include "embedded_camera.h"
+#include "without_gil.h"
 
 namespace lvtcam {
 
@@ -21,15 +22,14 @@ class Simulator {
   // Stops serving: to a camera still open on it this is a pulled cable.
   void stop() {
     std::unique_ptr<vyxgrab::EmbeddedCamera> camera = std::move(camera_);
-    py::gil_scoped_release unlocked;
-    camera.reset();
+    withoutGil([&] { camera.reset(); });
   }
 
  private:
   static std::unique_ptr<vyxgrab::EmbeddedCamera> start(const std::string& replayDir,
                                                         bool realtime) {
-    py::gil_scoped_release unlocked;
-    return std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime);
+    return withoutGil(
+        [&] { return std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime); });
   }
 
   std::unique_ptr<vyxgrab::EmbeddedCamera> camera_;
