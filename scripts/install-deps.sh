@@ -5,7 +5,7 @@ set -euo pipefail
 
 native=(cmake g++ make pkg-config git libflxmlrpc-dev libgtest-dev libgmock-dev
         libbenchmark-dev libpng-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev clang-tidy cppcheck
-        clang-format g++-multilib python3 python3-numpy
+        clang-format g++-multilib python3 python3-numpy python3-dev pybind11-dev python3-pytest
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good
         libboost-dev chromium chromium-driver python3-selenium)
