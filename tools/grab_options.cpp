@@ -1,6 +1,10 @@
 #include "grab_options.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <limits>
+
+#include "output_types.h"
 
 namespace vyxgrab {
 
@@ -27,6 +31,66 @@ uint64_t parseNumber(const std::string& option, const std::string& text, uint64_
 uint32_t parseUint32(const std::string& option, const std::string& text, uint32_t min) {
   return static_cast<uint32_t>(
       parseNumber(option, text, min, std::numeric_limits<uint32_t>::max()));
+}
+
+OutputSelection parseWrite(const std::string& text) {
+  OutputSelection w{false, false, false, false};
+  size_t start = 0;
+  bool any = false;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    if (item == "npy") {
+      w.npy = true;
+    } else if (item == "png") {
+      w.png = true;
+    } else if (item == "preview") {
+      w.preview = true;
+    } else if (item == "raw") {
+      w.raw = true;
+    } else {
+      throw UsageError("--write takes a list of npy, png, preview, raw (e.g. --write npy,raw), not '" +
+                       item + "'");
+    }
+    any = true;
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (!any) throw UsageError("--write needs at least one of npy, png, preview, raw");
+  return w;
+}
+
+bool parseFloat(const std::string& text, float& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(v) ||
+      std::fabs(v) > std::numeric_limits<float>::max())
+    return false;
+  out = static_cast<float>(v);
+  return true;
+}
+
+// TYPE=MIN:MAX, TYPE one of the output type names.
+void parseRange(const std::string& text, std::map<std::string, FixedRange>& ranges) {
+  const size_t eq = text.find('=');
+  const size_t colon = text.find(':', eq == std::string::npos ? 0 : eq);
+  const std::string form = "--range needs TYPE=MIN:MAX (e.g. --range distance=0.5:3), not '" + text + "'";
+  if (eq == std::string::npos || colon == std::string::npos) throw UsageError(form);
+  const std::string type = text.substr(0, eq);
+  bool known = false;
+  std::string names;
+  for (const OutputType& t : outputTypes()) {
+    known = known || type == t.name;
+    names += std::string(names.empty() ? "" : ", ") + t.name;
+  }
+  if (!known) throw UsageError("--range: unknown image type '" + type + "'; one of " + names);
+  FixedRange r;
+  if (!parseFloat(text.substr(eq + 1, colon - eq - 1), r.min) ||
+      !parseFloat(text.substr(colon + 1), r.max))
+    throw UsageError(form);
+  if (!(r.max > r.min)) throw UsageError("--range " + text + ": MAX must be larger than MIN");
+  ranges[type] = r;
 }
 
 }  // namespace
@@ -56,6 +120,16 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
     if (name == "-h" || name == "--help") {
       flag();
       o.help = true;
+    } else if (name == "--version") {
+      flag();
+      o.version = true;
+    } else if (name == "--overwrite") {
+      flag();
+      o.overwrite = true;
+    } else if (name == "--write") {
+      o.write = parseWrite(value());
+    } else if (name == "--range") {
+      parseRange(value(), o.ranges);
     } else if (name == "--simulate") {
       flag();
       o.simulate = true;
@@ -89,7 +163,7 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
       throw UsageError("unknown option '" + args[i] + "'");
     }
   }
-  if (o.help) return o;
+  if (o.help || o.version) return o;
   if (o.simulate && haveAddress) {
     throw UsageError(
         "--simulate and --address exclude each other: the simulated camera has its "
@@ -103,7 +177,7 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   return o;
 }
 
-std::string grabUsage(const std::string& defaultPlugin) {
+std::string grabUsage(const std::string& pluginSearch) {
   return R"(vyxgrab - grab frames from a camera through the camera plug-in and save them as files
 
 Usage:
@@ -119,37 +193,50 @@ Camera:
                    the recording is repeated when it runs out
   --realtime       with --simulate: deliver images at the camera's frame rate instead of as
                    fast as possible
-  --plugin FILE    the plug-in object to load
-                   (default: )" +
-         defaultPlugin + R"()
-
-Camera settings, applied in this order before the first frame:
-  --itime0 US      integration time 0 in microseconds (the camera takes 1 to 5000)
-  --itime1 US      integration time 1 in microseconds (the camera takes 1 to 5000)
-  --fps N          frame rate in frames per second (sent as the command "SetFPS N")
+  --plugin FILE    the plug-in object to load; without it the first of these is loaded:
+)" + pluginSearch + R"(
+Camera settings, checked against the ranges the plug-in gives (nothing is written to the camera
+if one is out of range), then applied in this order before the first frame:
+  --itime0 US      integration time 0 in microseconds (the plug-in takes 1 to 5000)
+  --itime1 US      integration time 1 in microseconds (the plug-in takes 1 to 5000)
+  --fps N          frame rate in frames per second, at least 1 (sent as the command "SetFPS N";
+                   the camera may refuse rates it cannot do)
 
 Output:
   --frames N       frames to grab (default 10; 0 = until Ctrl-C)
-  --out DIR        output directory, created if missing (default ./vyxgrab-frames);
-                   files of an earlier run with the same names are replaced
+  --out DIR        output directory, created if missing (default ./vyxgrab-frames); a
+                   directory that holds another run (its run.json) is refused
+  --overwrite      remove the run already in --out (the files its run.json lists) first
+  --write LIST     the files to write per frame, any of npy,png,preview,raw (default all)
+  --range TYPE=MIN:MAX
+                   fixed colour scale of the previews of one image type, e.g.
+                   distance=0.5:3; without it each type keeps the scale of its first frame.
+                   Values outside are clipped and counted in the summary
   --zoom N         enlarge the preview images N times (default 4, 1 to 32)
+  --version        show the versions of vyxgrab and of the plug-in it would load
   -h, --help       show this text
 
 Files written per frame (NNNNN = frame number from 00000):
   frame_NNNNN.raw                the frame's bytes as the plug-in hands them out
   frame_NNNNN.desc               their 128-byte data description
   frame_NNNNN_CODE_NAME.npy      float32 image, shape (rows, columns); numpy.load reads it
-  frame_NNNNN_CODE_NAME.png      16-bit grayscale, scaled over the image's finite min..max
+  frame_NNNNN_CODE_NAME.png      16-bit grayscale: the image's finite min..max as 1..65535,
+                                 0 for NaN and infinity; min, max and unit are stored in the
+                                 file as text lvt:min, lvt:max, lvt:unit
   frame_NNNNN_CODE_NAME_preview.png
-                                 false-colour view, enlarged, with a min..max colour bar
+                                 false-colour view, enlarged, with a colour bar; all previews
+                                 of a run have the same size
+  run.json                       the run: versions, camera, settings, per frame time stamps,
+                                 integration times and file names
   for each image type the frame allows, CODE_NAME one of 10001_distance, 10002_amplitude,
   10004_intensity, 10020_x, 10040_y, 10080_z.
 
-Ctrl-C stops after the current frame, prints the summary and closes the camera; a second
-Ctrl-C quits at once.
+Ctrl-C (or SIGTERM, SIGHUP) stops after the current frame, prints the summary and closes the
+camera; a second one quits at once.
 
 Exit status: 0 all frames grabbed; 1 an error (the message names the plug-in call, its result
-code and the plug-in's error text); 2 a bad command line; 130 stopped by Ctrl-C.
+code and the plug-in's error text); 2 a bad command line; 128 + the signal's number when stopped
+by a signal (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).
 
 Examples:
   vyxgrab --simulate --frames 5 --out /tmp/grab
