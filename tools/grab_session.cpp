@@ -25,9 +25,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Handles of our instances; the two plug-ins keep separate registries.
+// Handles of our instances. The two plug-ins keep separate registries, but vyxpDeinitPlugin
+// serves both and looks at the cameras first: with the same number, closing the processing
+// instance would close a camera that refused to close once more.
 constexpr unsigned int kSourceHandle = 1;
-constexpr unsigned int kProcessingHandle = 1;
+constexpr unsigned int kProcessingHandle = 2;
 constexpr uint16_t kControlPort = 8080;  // where the plug-in reaches the camera's control
 constexpr double kManifestEverySeconds = 1.0;
 
@@ -136,14 +138,22 @@ void closeCamera(std::unique_ptr<vyxhost::SourceInstance>& source, GrabReport& r
   const Clock::time_point start = Clock::now();
   const int code = source->close();
   const double took = since(start);
-  source.reset();
-  if (code != VYX_OK) {
-    report.closeNote = std::string("closing the camera: vyxpDeinitPlugin answered ") +
-                       vyxhost::resultName(code) + " (" + std::to_string(code) + ") after " +
-                       secondsText(took);
-  } else if (took >= kStallSeconds) {
+  if (code == VYX_OK) {
+    source.reset();
+  } else {
+    // Still open in the plug-in, which would let the destructor wait just as long again for a
+    // camera that no longer answers; the process ends soon, so the record is left as it is.
+    static_cast<void>(source.release());  // NOLINT(bugprone-unused-return-value)
+  }
+  const std::string answer = code == VYX_OK ? std::string()
+                                             : std::string(" (vyxpDeinitPlugin answered ") +
+                                                   vyxhost::resultName(code) + " (" +
+                                                   std::to_string(code) + "))";
+  if (took >= kStallSeconds) {
     report.closeNote = "closing the camera took " + secondsText(took) +
-                       ": it no longer answered, and the plug-in gave up waiting";
+                       ": it no longer answered, and the plug-in gave up waiting" + answer;
+  } else if (code != VYX_OK) {
+    report.closeNote = "closing the camera failed after " + secondsText(took) + answer;
   }
 }
 
@@ -242,7 +252,7 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
 
   report.stage = "finding the plug-in";
   const std::string pluginPath = vyxhost::findPlugin(o.pluginPath);
-  report.stage = "preparing the output directory " + o.outDir;
+  report.stage = "creating the output directory " + o.outDir;
   claimRunFolder(o.outDir, o.overwrite);
   FrameWriter writer(o.outDir, o.zoom, o.write, o.ranges);
   const bool convert = o.write.npy || o.write.png || o.write.preview;
@@ -262,12 +272,16 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
     vyxrec::writeManifest(o.outDir, manifest);
     manifestWritten = Clock::now();
   };
+  // Outlives the camera: closed after it, so that a camera that no longer answers is closed once,
+  // in closeCamera, and timed there.
+  std::unique_ptr<vyxhost::ProcessingInstance> processingInstance;
   try {
     report.stage = "checking the settings";
     checkSettings(o, plugin);
     applySettings(o, *source, report);
     report.stage = "opening a processing instance";
-    vyxhost::ProcessingInstance processing(plugin, kProcessingHandle);
+    processingInstance = std::make_unique<vyxhost::ProcessingInstance>(plugin, kProcessingHandle);
+    const vyxhost::ProcessingInstance& processing = *processingInstance;
 
     std::vector<uint8_t> raw;
     for (uint64_t frame = 0; o.frames == 0 || frame < o.frames; ++frame) {

@@ -11,7 +11,7 @@ fail() { echo "check_package: $*" >&2; exit 1; }
 (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >cpack.log 2>&1) ||
   { cat "$scratch/cpack.log"; fail "cpack failed"; }
 deb=$(ls "$scratch"/out/*.deb)
-contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+contents=$(dpkg-deb -c "$deb" | sed 's/ -> .*//' | awk '{print $NF}')
 for f in ./usr/bin/vyxgrab ./usr/bin/lvtcamsim ./usr/lib/vyx/lvt.L32.vcp ./usr/lib/libvyxhost.so \
          ./usr/include/vyxhost/vyxhost.h ./usr/include/vyx/vyxplugin.h \
          ./usr/lib/cmake/vyxhost/vyxhostConfig.cmake ./usr/lib/pkgconfig/vyxhost.pc; do
