@@ -266,6 +266,9 @@ TEST(VyxgrabSimulate, AppliesIntegrationTimesAndFrameRateBeforeGrabbing) {
   std::memcpy(&desc, descBytes.data(), sizeof desc);
   EXPECT_EQ(desc.std.integrationTime[0], 700);
   EXPECT_EQ(desc.std.integrationTime[1], 1500);
+  // The camera exposed the frame with the integration time set: the amplitude follows it.
+  EXPECT_EQ(wireImage(readBytes(out + "/" + frameName(0) + ".raw"), 2),
+            lvtsim::renderImage(lvtsim::CameraConfig{}, 2, 0, 700));
   EXPECT_NE(run.output.find("700 / 1500 us set in the camera, 700 / 1500 us in the last frame"),
             std::string::npos)
       << run.output;

@@ -8,6 +8,9 @@
 namespace lvtsim {
 namespace {
 
+// The image header sizes the data format defines.
+constexpr uint64_t kShortHeaderBytes = 68, kLongHeaderBytes = 412;
+
 uint64_t parseNumber(const std::string& option, const std::string& text, uint64_t min,
                      uint64_t max) {
   const std::string bad =
@@ -31,7 +34,7 @@ std::string cliUsage() {
          "Simulated camera: XML-RPC control on ADDRESS:8080, images on the data port.\n"
          "  ADDRESS          loopback address to serve on (127.0.0.0/8), default 127.0.0.1\n"
          "  --data-port N    data port, default any free port\n"
-         "  --header-size N  image header bytes (68 or 412; at least 8), default 68\n"
+         "  --header-size N  image header bytes, 68 or 412 (the data format's two layouts), default 68\n"
          "  --seed N         scene seed, default 1\n"
          "  --fps N          initial frame rate, 1..30, default 25\n"
          "  --realtime       pace images at the frame rate instead of as fast as possible\n"
@@ -54,7 +57,13 @@ CliOptions parseCli(const std::vector<std::string>& args) {
     } else if (arg == "--data-port") {
       opt.camera.dataPort = static_cast<uint16_t>(parseNumber(arg, value(), 0, 65535));
     } else if (arg == "--header-size") {
-      opt.camera.headerSize = static_cast<unsigned>(parseNumber(arg, value(), 8, kMaxHeaderBytes));
+      const uint64_t size = parseNumber(arg, value(), 0, kMaxHeaderBytes);
+      if (size != kShortHeaderBytes && size != kLongHeaderBytes)
+        throw std::invalid_argument("--header-size must be " + std::to_string(kShortHeaderBytes) +
+                                    " or " + std::to_string(kLongHeaderBytes) +
+                                    ": the two header layouts the data format has, not " +
+                                    std::to_string(size));
+      opt.camera.headerSize = static_cast<unsigned>(size);
     } else if (arg == "--seed") {
       opt.camera.seed = static_cast<uint32_t>(parseNumber(arg, value(), 0, UINT32_MAX));
     } else if (arg == "--fps") {
