@@ -6,9 +6,9 @@
 set -euo pipefail
 
 # Enough to build vyxgrab, the plug-in and the simulator.
-demo=(cmake g++ make pkg-config libflxmlrpc-dev libpng-dev nlohmann-json3-dev)
+demo=(cmake g++ make pkg-config libflxmlrpc-dev libpng-dev nlohmann-json3-dev libcli11-dev)
 # On top of that for ./run test.
-native=(git libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev clang libclang-rt-14-dev clang-tidy
+native=(git libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-tidy
         cppcheck clang-format g++-multilib python3 python3-numpy)
 i386=(libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
 

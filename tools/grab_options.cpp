@@ -1,5 +1,6 @@
 #include "grab_options.h"
 
+#include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -93,76 +94,89 @@ void parseRange(const std::string& text, std::map<std::string, FixedRange>& rang
   ranges[type] = r;
 }
 
+// CLI11's own words for a command line it cannot use, in vyxgrab's.
+UsageError usageErrorFrom(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+    const size_t colon = what.find(": ");
+    return UsageError("unknown option '" +
+                      (colon == std::string::npos ? what : what.substr(colon + 2)) + "'");
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+    std::string name = what.substr(0, what.find_first_of(": "));
+    if (name.rfind('-', 0) != 0) name = "--" + name;
+    if (what.find("flag override") != std::string::npos) return UsageError(name + " takes no value");
+    return UsageError(name + " needs a value");
+  }
+  return UsageError(what);
+}
+
 }  // namespace
 
 GrabOptions parseGrabOptions(const std::vector<std::string>& args,
                              const std::string& defaultPlugin) {
   GrabOptions o;
   o.pluginPath = defaultPlugin;
-  bool haveAddress = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    const size_t eq = name.find('=');
-    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = name.substr(eq + 1);
-      name.resize(eq);
-    }
-    auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-      return args[++i];
-    };
-    auto flag = [&]() {
-      if (inlineValue) throw UsageError(name + " takes no value");
-    };
-
-    if (name == "-h" || name == "--help") {
-      flag();
-      o.help = true;
-    } else if (name == "--version") {
-      flag();
-      o.version = true;
-    } else if (name == "--overwrite") {
-      flag();
-      o.overwrite = true;
-    } else if (name == "--write") {
-      o.write = parseWrite(value());
-    } else if (name == "--range") {
-      parseRange(value(), o.ranges);
-    } else if (name == "--simulate") {
-      flag();
-      o.simulate = true;
-    } else if (name == "--realtime") {
-      flag();
-      o.realtime = true;
-    } else if (name == "--address") {
-      o.address = value();
-      haveAddress = true;
-      if (o.address.empty()) throw UsageError("--address needs a host name or IPv4 address");
-    } else if (name == "--replay") {
-      o.replayDir = value();
-      if (o.replayDir.empty()) throw UsageError("--replay needs a directory");
-    } else if (name == "--plugin") {
-      o.pluginPath = value();
-      if (o.pluginPath.empty()) throw UsageError("--plugin needs a file");
-    } else if (name == "--out") {
-      o.outDir = value();
-      if (o.outDir.empty()) throw UsageError("--out needs a directory");
-    } else if (name == "--frames") {
-      o.frames = parseNumber(name, value(), 0, std::numeric_limits<uint64_t>::max());
-    } else if (name == "--itime0") {
-      o.itime0 = parseUint32(name, value(), 0);
-    } else if (name == "--itime1") {
-      o.itime1 = parseUint32(name, value(), 0);
-    } else if (name == "--fps") {
-      o.fps = parseUint32(name, value(), 0);
-    } else if (name == "--zoom") {
-      o.zoom = static_cast<uint32_t>(parseNumber(name, value(), 1, 32));
-    } else {
-      throw UsageError("unknown option '" + args[i] + "'");
-    }
+  // Values are taken as text and checked below, so that every message says what is wanted.
+  std::string address, replay, plugin, out, frames, itime0, itime1, fps, zoom, write;
+  std::vector<std::string> ranges;
+  CLI::App app("vyxgrab");
+  app.set_help_flag();  // -h is ours: the usage text is grabUsage()
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  for (auto [names, flag] : {std::pair{"-h,--help", &o.help},
+                             {"--version", &o.version},
+                             {"--overwrite", &o.overwrite},
+                             {"--simulate", &o.simulate},
+                             {"--realtime", &o.realtime}}) {
+    app.add_flag(names, *flag)->disable_flag_override();
   }
+  for (auto [name, text] : {std::pair{"--address", &address},
+                            {"--replay", &replay},
+                            {"--plugin", &plugin},
+                            {"--out", &out},
+                            {"--frames", &frames},
+                            {"--itime0", &itime0},
+                            {"--itime1", &itime1},
+                            {"--fps", &fps},
+                            {"--zoom", &zoom},
+                            {"--write", &write}}) {
+    app.add_option(name, *text);
+  }
+  app.add_option("--range", ranges)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  // CLI11 wants argv order with the program name first and parses from the back.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    throw usageErrorFrom(e);
+  }
+  auto given = [&app](const char* name) { return app.count(name) > 0; };
+
+  const bool haveAddress = given("--address");
+  if (haveAddress) {
+    o.address = address;
+    if (o.address.empty()) throw UsageError("--address needs a host name or IPv4 address");
+  }
+  if (given("--replay")) {
+    o.replayDir = replay;
+    if (o.replayDir.empty()) throw UsageError("--replay needs a directory");
+  }
+  if (given("--plugin")) {
+    o.pluginPath = plugin;
+    if (o.pluginPath.empty()) throw UsageError("--plugin needs a file");
+  }
+  if (given("--out")) {
+    o.outDir = out;
+    if (o.outDir.empty()) throw UsageError("--out needs a directory");
+  }
+  if (given("--frames"))
+    o.frames = parseNumber("--frames", frames, 0, std::numeric_limits<uint64_t>::max());
+  if (given("--itime0")) o.itime0 = parseUint32("--itime0", itime0, 0);
+  if (given("--itime1")) o.itime1 = parseUint32("--itime1", itime1, 0);
+  if (given("--fps")) o.fps = parseUint32("--fps", fps, 0);
+  if (given("--zoom")) o.zoom = static_cast<uint32_t>(parseNumber("--zoom", zoom, 1, 32));
+  if (given("--write")) o.write = parseWrite(write);
+  for (const std::string& r : ranges) parseRange(r, o.ranges);
   if (o.help || o.version) return o;
   if (o.simulate && haveAddress) {
     throw UsageError(
