@@ -212,7 +212,7 @@ vyxrec::RunInfo runInfo(const GrabOptions& o, const std::string& pluginPath,
   r.tool = "vyxgrab";
   r.toolVersion = VYXGRAB_VERSION;
   r.pluginPath = pluginPath;
-  r.interfaceVersion = plugin->vyxpInterfaceVersion();
+  r.interfaceVersion = static_cast<int>(plugin->vyxpInterfaceVersion());
   r.address = address;
   r.simulated = hooks.simulated;
   r.replay = hooks.replay;

@@ -27,9 +27,9 @@ struct PreviewLayout {
 PreviewLayout previewLayout(uint32_t columns, uint32_t rows, uint32_t zoom);
 // Coloured over the image's own finite min..max.
 RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom);
-// Coloured over scale; finite values outside it take the end colours and are counted in
+// Coloured over range; finite values outside it take the end colours and are counted in
 // *clipped when clipped is given.
 RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom,
-                       const ValueRange& scale, uint64_t* clipped);
+                       const ValueRange& range, uint64_t* clipped);
 
 }  // namespace vyxgrab
