@@ -132,7 +132,7 @@ std::vector<float> npyFloats(const std::string& path, const std::string& shape) 
 struct PngInfo {
   uint32_t width = 0, height = 0;
   int bitDepth = 0, colorType = 0;
-  std::vector<std::vector<uint8_t>> rows;  // the file's sample bytes, untransformed
+  std::vector<std::vector<uint8_t>> rows;   // the file's sample bytes, untransformed
   std::map<std::string, std::string> text;  // tEXt chunks
 };
 
@@ -385,6 +385,9 @@ TEST(VyxgrabErrors, NoCameraAtTheAddressNamesTheCodeAndThePlugInsText) {
   EXPECT_NE(run.output.find("VYX_COULD_NOT_OPEN"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("camera connection"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("opening the camera at 127."), std::string::npos) << run.output;
+  // The tool's own context: where it tried and for how long.
+  EXPECT_NE(run.output.find("camera control at 127."), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(" port 8080, failed after "), std::string::npos) << run.output;
 }
 
 TEST(VyxgrabErrors, OutOfRangeSettingIsRefusedWithTheRangeBeforeAnythingIsWritten) {
@@ -404,11 +407,10 @@ TEST(VyxgrabErrors, OutOfRangeSettingIsRefusedWithTheRangeBeforeAnythingIsWritte
   for (const std::string& method : camera->methodNames())
     EXPECT_NE(method, "MDAXMLSetFrontendData") << "a setting was written";
 
-  const GrabRun fps = grab(scratch, {"--address", address, "--fps", "0", "--itime0", "800",
-                                     "--out", scratch.file("grab")});
+  const GrabRun fps = grab(scratch, {"--address", address, "--fps", "0", "--itime0", "800", "--out",
+                                     scratch.file("grab")});
   EXPECT_EQ(fps.exitCode, 1);
-  EXPECT_NE(fps.output.find("--fps 0 is outside the range 1 to"), std::string::npos)
-      << fps.output;
+  EXPECT_NE(fps.output.find("--fps 0 is outside the range 1 to"), std::string::npos) << fps.output;
   EXPECT_EQ(camera->frontend()[4], 1000);
 }
 
@@ -429,8 +431,7 @@ TEST(VyxgrabErrors, StalledCameraIsReportedWhenThePlugInsWaitEndsAndClosingIsBou
   const double took =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(run.exitCode, 1) << run.output;
-  EXPECT_NE(run.output.find("error while grabbing frame 2: vyxpUpdate failed: "),
-            std::string::npos)
+  EXPECT_NE(run.output.find("error while grabbing frame 2: vyxpUpdate failed: "), std::string::npos)
       << run.output;
   const size_t stalled = run.output.find("stopped answering: no image for ");
   ASSERT_NE(stalled, std::string::npos) << run.output;
@@ -547,8 +548,7 @@ TEST(VyxgrabRun, ManifestDescribesEveryFrameAndAFolderHoldsOneRun) {
   EXPECT_EQ(vyxrec::readManifest(replayed).run.replay, out);
 
   // --overwrite removes the old run's files before the new run writes its own.
-  const GrabRun over =
-      grab(scratch, {"--simulate", "--frames", "1", "--overwrite", "--out", out});
+  const GrabRun over = grab(scratch, {"--simulate", "--frames", "1", "--overwrite", "--out", out});
   ASSERT_EQ(over.exitCode, 0) << over.output;
   EXPECT_EQ(vyxrec::readManifest(out).frames.size(), 1u);
   EXPECT_TRUE(fs::exists(out + "/" + frameName(0) + "_10001_distance.npy"));
@@ -587,9 +587,9 @@ TEST(VyxgrabRun, PngsKeepTheirScaleAndPreviewsKeepTheRunsScale) {
   TempDir scratch;
   const std::string recording = recordTwoFrames(scratch);
   const std::string out = scratch.file("grab");
-  const GrabRun run = grab(scratch, {"--simulate", "--replay", recording, "--frames", "2",
-                                     "--write", "png,preview", "--range", "amplitude=0:100",
-                                     "--out", out});
+  const GrabRun run =
+      grab(scratch, {"--simulate", "--replay", recording, "--frames", "2", "--write", "png,preview",
+                     "--range", "amplitude=0:100", "--out", out});
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_FALSE(fs::exists(out + "/" + frameName(0) + ".raw"));
   EXPECT_FALSE(fs::exists(out + "/" + frameName(0) + "_10001_distance.npy"));

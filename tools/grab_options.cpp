@@ -50,8 +50,9 @@ OutputSelection parseWrite(const std::string& text) {
     } else if (item == "raw") {
       w.raw = true;
     } else {
-      throw UsageError("--write takes a list of npy, png, preview, raw (e.g. --write npy,raw), not '" +
-                       item + "'");
+      throw UsageError(
+          "--write takes a list of npy, png, preview, raw (e.g. --write npy,raw), not '" + item +
+          "'");
     }
     any = true;
     if (comma == std::string::npos) break;
@@ -76,7 +77,8 @@ bool parseFloat(const std::string& text, float& out) {
 void parseRange(const std::string& text, std::map<std::string, FixedRange>& ranges) {
   const size_t eq = text.find('=');
   const size_t colon = text.find(':', eq == std::string::npos ? 0 : eq);
-  const std::string form = "--range needs TYPE=MIN:MAX (e.g. --range distance=0.5:3), not '" + text + "'";
+  const std::string form =
+      "--range needs TYPE=MIN:MAX (e.g. --range distance=0.5:3), not '" + text + "'";
   if (eq == std::string::npos || colon == std::string::npos) throw UsageError(form);
   const std::string type = text.substr(0, eq);
   bool known = false;
@@ -105,7 +107,8 @@ UsageError usageErrorFrom(const CLI::ParseError& e) {
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
     std::string name = what.substr(0, what.find_first_of(": "));
     if (name.rfind('-', 0) != 0) name = "--" + name;
-    if (what.find("flag override") != std::string::npos) return UsageError(name + " takes no value");
+    if (what.find("flag override") != std::string::npos)
+      return UsageError(name + " takes no value");
     return UsageError(name + " needs a value");
   }
   return UsageError(what);
@@ -208,7 +211,8 @@ Camera:
   --realtime       with --simulate: deliver images at the camera's frame rate instead of as
                    fast as possible
   --plugin FILE    the plug-in object to load; without it the first of these is loaded:
-)" + pluginSearch + R"(
+)" + pluginSearch +
+         R"(
 Camera settings, checked against the ranges the plug-in gives (nothing is written to the camera
 if one is out of range), then applied in this order before the first frame:
   --itime0 US      integration time 0 in microseconds (the plug-in takes 1 to 5000)

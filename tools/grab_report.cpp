@@ -1,8 +1,8 @@
 #include "grab_report.h"
 
 #include <cinttypes>
-#include <cstdarg>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 

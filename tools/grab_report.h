@@ -24,7 +24,7 @@ struct GrabReport {
   // When vyxpUpdate returned for the first and the last frame, seconds after the first update
   // began; frames/s counts the intervals between them.
   double firstFrameAt = 0, lastFrameAt = 0;
-  uint64_t imageBlocks = 0;  // image blocks in the frames the plug-in delivered
+  uint64_t imageBlocks = 0;              // image blocks in the frames the plug-in delivered
   std::optional<uint64_t> requestsSent;  // image requests the camera received (simulator only)
 
   // The last frame as the plug-in described it.
@@ -45,7 +45,7 @@ struct GrabReport {
     uint64_t values = 0;
   };
   std::vector<Clipping> clipped;  // preview scales and what fell outside them
-  std::string closeNote;  // closing the camera took long or failed
+  std::string closeNote;          // closing the camera took long or failed
   bool interrupted = false;
   int stopSignal = 0;  // the signal that stopped the grab, 0 if none
 };

@@ -74,8 +74,8 @@ void checkSettings(const GrabOptions& o, const vyxhost::Plugin& plugin) {
       throw std::runtime_error("--itime" + std::to_string(idx) + " " +
                                std::to_string(*itimes[idx]) + " is outside the range " +
                                std::to_string(l.min) + " to " + std::to_string(l.max) +
-                               " us the plug-in gives for integration time " +
-                               std::to_string(idx) + "; nothing was written to the camera");
+                               " us the plug-in gives for integration time " + std::to_string(idx) +
+                               "; nothing was written to the camera");
     }
   }
   if (o.fps && (*o.fps < 1 || *o.fps > static_cast<uint32_t>(INT32_MAX))) {
@@ -114,10 +114,9 @@ std::unique_ptr<vyxhost::SourceInstance> openCamera(const vyxhost::Plugin& plugi
     const double waited = since(start);
     const std::string where = address + " port " + std::to_string(kControlPort);
     if (waited >= kStallSeconds)
-      throw withContext(e, "no answer from the camera at " + where + " within " +
-                               secondsText(waited));
-    throw withContext(e, "the camera at " + where + " could not be reached (after " +
-                             secondsText(waited) + ")");
+      throw withContext(e,
+                        "no answer from the camera at " + where + " within " + secondsText(waited));
+    throw withContext(e, "camera control at " + where + ", failed after " + secondsText(waited));
   }
 }
 
@@ -128,8 +127,8 @@ void updateFrame(vyxhost::SourceInstance& source, const std::string& address) {
   } catch (const vyxhost::CallError& e) {
     const double waited = since(start);
     if (waited < kStallSeconds) throw;
-    throw withContext(e, "the camera at " + address + " stopped answering: no image for " +
-                             secondsText(waited));
+    throw withContext(
+        e, "the camera at " + address + " stopped answering: no image for " + secondsText(waited));
   }
 }
 
@@ -146,9 +145,9 @@ void closeCamera(std::unique_ptr<vyxhost::SourceInstance>& source, GrabReport& r
     static_cast<void>(source.release());  // NOLINT(bugprone-unused-return-value)
   }
   const std::string answer = code == VYX_OK ? std::string()
-                                             : std::string(" (vyxpDeinitPlugin answered ") +
-                                                   vyxhost::resultName(code) + " (" +
-                                                   std::to_string(code) + "))";
+                                            : std::string(" (vyxpDeinitPlugin answered ") +
+                                                  vyxhost::resultName(code) + " (" +
+                                                  std::to_string(code) + "))";
   if (took >= kStallSeconds) {
     report.closeNote = "closing the camera took " + secondsText(took) +
                        ": it no longer answered, and the plug-in gave up waiting" + answer;

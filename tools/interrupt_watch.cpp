@@ -45,8 +45,8 @@ void InterruptWatch::watch() {
       continue;
     }
     const char* abbrev = sigabbrev_np(signal);
-    const std::string name = signal == SIGINT ? std::string("Ctrl-C")
-                                              : std::string("SIG") + (abbrev ? abbrev : "?");
+    const std::string name =
+        signal == SIGINT ? std::string("Ctrl-C") : std::string("SIG") + (abbrev ? abbrev : "?");
     if (stop_.load()) {  // only this thread sets it
       say(("\nvyxgrab: " + name + " again, quitting now\n").c_str());
       ::_exit(128 + signal);

@@ -64,7 +64,8 @@ RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uin
       const float v = values[static_cast<size_t>(r) * columns + c];
       const bool finite = std::isfinite(v);
       if (finite && clipped != nullptr && (v < range.min || v > range.max)) ++*clipped;
-      const Rgb colour = finite && !range.empty ? colormap(normalise(v, range)) : kPreviewInvalidPixel;
+      const Rgb colour =
+          finite && !range.empty ? colormap(normalise(v, range)) : kPreviewInvalidPixel;
       image.fillRect(l.imageX + c * l.zoom, l.imageY + r * l.zoom, l.zoom, l.zoom, colour);
     }
   }

@@ -38,10 +38,10 @@ size_t claimRunFolder(const std::string& dir, bool overwrite) {
                              e.what() + "); choose another --out or remove that folder");
   }
   if (!overwrite) {
-    throw std::runtime_error(dir + " already holds another run (" + manifest + ": " +
-                             std::to_string(old.frames.size()) + " frames by " + old.run.tool +
-                             " from " + old.run.address +
-                             "); choose another --out, or add --overwrite to remove that run first");
+    throw std::runtime_error(
+        dir + " already holds another run (" + manifest + ": " + std::to_string(old.frames.size()) +
+        " frames by " + old.run.tool + " from " + old.run.address +
+        "); choose another --out, or add --overwrite to remove that run first");
   }
   std::set<std::string> names;
   for (const vyxrec::FrameEntry& f : old.frames) {

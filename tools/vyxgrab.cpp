@@ -69,8 +69,7 @@ void printVersions(const std::string& explicitPlugin) {
   try {
     const std::string path = vyxhost::findPlugin(explicitPlugin);
     const vyxhost::Plugin plugin(path);
-    std::printf("plug-in %s, interface version %u\n", path.c_str(),
-                plugin->vyxpInterfaceVersion());
+    std::printf("plug-in %s, interface version %u\n", path.c_str(), plugin->vyxpInterfaceVersion());
   } catch (const std::exception& e) {
     std::printf("plug-in: %s\n", e.what());
   }

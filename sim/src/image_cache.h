@@ -1,5 +1,5 @@
-// Rendered images, kept per image type, scene phase and integration time so that serving a frame costs no
-// rendering once the scene has gone round once.
+// Rendered images, kept per image type, scene phase and integration time so that serving a frame
+// costs no rendering once the scene has gone round once.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +24,7 @@ class ImageCache {
   const CameraConfig& cfg_;
   std::mutex mu_;
   // By image type, scene phase and integration time.
-  std::map<std::tuple<int, uint64_t, int32_t>, std::shared_ptr<const std::vector<uint8_t>>>
-      images_;
+  std::map<std::tuple<int, uint64_t, int32_t>, std::shared_ptr<const std::vector<uint8_t>>> images_;
 };
 
 }  // namespace lvtsim::detail

@@ -24,12 +24,12 @@ int main(int argc, char** argv) {
     const int bytes = processing.canProcess(VYX_TYPE_10001, desc);
     if (bytes <= 0) throw std::runtime_error("the frame holds no distance image");
     std::vector<float> distance(static_cast<size_t>(bytes) / sizeof(float));
-    const VYXDataDescription out = processing.process(VYX_TYPE_10001, desc, raw.data(),
-                                                      distance.data(), distance.size() * 4);
+    const VYXDataDescription out =
+        processing.process(VYX_TYPE_10001, desc, raw.data(), distance.data(), distance.size() * 4);
     float lo = distance[0], hi = distance[0];
     for (float v : distance) lo = v < lo ? v : lo, hi = v > hi ? v : hi;
-    std::printf("plugin %s\ndistance %u x %u, %.3f .. %.3f m\n", path.c_str(),
-                out.std.numColumns, out.std.numRows, lo, hi);
+    std::printf("plugin %s\ndistance %u x %u, %.3f .. %.3f m\n", path.c_str(), out.std.numColumns,
+                out.std.numRows, lo, hi);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "consumer: %s\n", e.what());
     return 1;
