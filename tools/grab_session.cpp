@@ -33,6 +33,9 @@ constexpr unsigned int kProcessingHandle = 2;
 constexpr uint16_t kControlPort = 8080;  // where the plug-in reaches the camera's control
 constexpr double kManifestEverySeconds = 1.0;
 
+// A camera that did not answer its closing, left open until the process ends (closeCamera).
+vyxhost::SourceInstance* unansweredCamera = nullptr;
+
 std::string hex(uint32_t code) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%" PRIx32, code);
@@ -140,9 +143,9 @@ void closeCamera(std::unique_ptr<vyxhost::SourceInstance>& source, GrabReport& r
   if (code == VYX_OK) {
     source.reset();
   } else {
-    // Still open in the plug-in, which would let the destructor wait just as long again for a
-    // camera that no longer answers; the process ends soon, so the record is left as it is.
-    static_cast<void>(source.release());  // NOLINT(bugprone-unused-return-value)
+    // Still open in the plug-in, and its destructor would wait just as long again for a camera
+    // that no longer answers. The process ends soon; the instance is kept, reachable, until then.
+    unansweredCamera = source.release();
   }
   const std::string answer = code == VYX_OK ? std::string()
                                             : std::string(" (vyxpDeinitPlugin answered ") +
