@@ -34,7 +34,8 @@ constexpr uint16_t kControlPort = 8080;  // where the plug-in reaches the camera
 constexpr double kManifestEverySeconds = 1.0;
 
 // A camera that did not answer its closing, left open until the process ends (closeCamera).
-vyxhost::SourceInstance* unansweredCamera = nullptr;
+// volatile: the store must stay, so that the instance is still referenced at exit.
+vyxhost::SourceInstance* volatile unansweredCamera = nullptr;
 
 std::string hex(uint32_t code) {
   char text[16];
