@@ -1,22 +1,37 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs (Debian 12, as root).
+# Installs the Debian packages the project needs (Debian 12, as root).
+#   install-deps.sh          everything: the test set (native, 32-bit, sanitizers, lint, fuzzers)
+#   install-deps.sh demo     only what ./run demo needs to build vyxgrab and grab
 # Idempotent, and quiet when everything is already there.
 set -euo pipefail
 
-native=(cmake g++ make pkg-config git libflxmlrpc-dev libgtest-dev libgmock-dev
-        libbenchmark-dev libpng-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev clang-tidy cppcheck
-        clang-format g++-multilib python3 python3-numpy python3-dev pybind11-dev python3-pytest
+# Enough to build vyxgrab, the plug-in and the simulator.
+demo=(cmake g++ make pkg-config libflxmlrpc-dev libpng-dev nlohmann-json3-dev libcli11-dev)
+# On top of that for ./run test: test, lint and fuzz tools, the 32-bit toolchain, the package
+# check, and what the Python module, the GStreamer element and the viewer (with its browser
+# test) build and run with.
+native=(git file libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-tidy
+        cppcheck clang-format g++-multilib
+        python3 python3-numpy python3-dev pybind11-dev python3-pytest
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good
         libboost-dev chromium chromium-driver python3-selenium)
 i386=(libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
 
+if [ "${1:-all}" = demo ]; then
+  wanted=("${demo[@]}")
+  need_i386=no
+else
+  wanted=("${demo[@]}" "${native[@]}" "${i386[@]}")
+  need_i386=yes
+fi
+
 missing=()
 have_i386=$(dpkg --print-foreign-architectures | grep -qx i386 && echo yes || echo no)
-for p in "${native[@]}" "${i386[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && [ "$have_i386" = yes ] && exit 0
+[ ${#missing[@]} -eq 0 ] && { [ "$need_i386" = no ] || [ "$have_i386" = yes ]; } && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-deps: missing packages (${missing[*]}); run as root" >&2
@@ -24,6 +39,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-[ "$have_i386" = yes ] || dpkg --add-architecture i386
+[ "$need_i386" = no ] || [ "$have_i386" = yes ] || dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

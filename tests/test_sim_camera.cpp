@@ -648,4 +648,33 @@ TEST(SimScene, ValuesArePlausible) {
   EXPECT_GT(lvtsim::wordAt(a, centre), lvtsim::wordAt(a, corner));
 }
 
+TEST(SimScene, AmplitudeFollowsTheIntegrationTimeAndSaturates) {
+  CameraConfig cfg;
+  const auto amplitudes = [&cfg](int32_t itime) {
+    const Bytes a = lvtsim::renderImage(cfg, 2, 0, itime);
+    std::vector<float> v(3200);
+    for (size_t k = 0; k < v.size(); ++k) v[k] = lvtsim::wordAt(a, k);
+    return v;
+  };
+  EXPECT_EQ(lvtsim::renderImage(cfg, 2, 0), lvtsim::renderImage(cfg, 2, 0, cfg.frontend[4]));
+  const std::vector<float> a500 = amplitudes(500), a1000 = amplitudes(1000),
+                           a2000 = amplitudes(2000), a5000 = amplitudes(5000);
+  size_t saturated = 0;
+  for (size_t k = 0; k < 3200; ++k) {
+    ASSERT_NEAR(a2000[k] / a1000[k], 2.0f, 1e-3f) << k;
+    ASSERT_NEAR(a500[k] / a1000[k], 0.5f, 1e-3f) << k;
+    ASSERT_LT(a2000[k], lvtsim::kAmplitudeSaturation) << k;
+    ASSERT_LE(a5000[k], lvtsim::kAmplitudeSaturation) << k;
+    saturated += a5000[k] == lvtsim::kAmplitudeSaturation ? 1 : 0;
+  }
+  // The bright sphere saturates at the longest exposure, the dim wall corners do not.
+  EXPECT_GT(saturated, 50u);
+  EXPECT_LT(saturated, 3000u);
+  // Seeded noise: the same seed gives the same image, another seed another one.
+  CameraConfig other = cfg;
+  other.seed = 7;
+  EXPECT_EQ(lvtsim::renderImage(cfg, 2, 3, 800), lvtsim::renderImage(cfg, 2, 3, 800));
+  EXPECT_NE(lvtsim::renderImage(other, 2, 3, 800), lvtsim::renderImage(cfg, 2, 3, 800));
+}
+
 }  // namespace

@@ -42,12 +42,18 @@ TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
                                               {"--data-port", "65536"},
                                               {"--data-port"},
                                               {"--header-size", "4"},
+                                              {"--header-size", "100"},
                                               {"--fps", "0"},
                                               {"--fps", "31"},
                                               {"--seed", "-1"},
                                               {"--bogus"},
                                               {"127.0.0.1", "127.0.0.2"}}) {
     EXPECT_THROW(lvtsim::parseCli(bad), std::invalid_argument) << bad[0];
+  }
+  try {
+    lvtsim::parseCli({"--header-size", "100"});
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("68 or 412"), std::string::npos) << e.what();
   }
 }
 

@@ -1,6 +1,7 @@
 // vyxgrab's command line, its summary text and its look into raw frames.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -157,6 +158,8 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
   r.framesWanted = 4;
   r.frames = 4;
   r.seconds = 2.0;
+  r.firstFrameAt = 0.5;  // three intervals in 1.5 s
+  r.lastFrameAt = 2.0;
   r.imageBlocks = 8;
   r.frameBytes = 25736;
   r.columns = 64;
@@ -188,6 +191,7 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
 
   r.requestsSent.reset();
   r.frames = 3;
+  r.lastFrameAt = r.firstFrameAt + 4.0 / 3.0;  // two intervals
   r.interrupted = true;
   const std::string t = formatSummary(r);
   EXPECT_EQ(t.find("Retried"), std::string::npos) << t;
@@ -196,6 +200,20 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
           "3 of 4 from 127.1.2.3 (simulated camera) in 2.00 s, 1.5 frames/s, stopped by Ctrl-C\n"),
       std::string::npos)
       << t;
+
+  // Ten frames one second apart are 1 frame/s, however long the first one took to come, and a
+  // stop by another signal names it.
+  r.frames = 10;
+  r.framesWanted = 10;
+  r.firstFrameAt = 0.95;
+  r.lastFrameAt = 9.95;
+  r.seconds = 10.0;
+  r.stopSignal = SIGTERM;
+  const std::string u = formatSummary(r);
+  EXPECT_NE(u.find(" in 10.00 s, 1.0 frames/s, stopped by SIGTERM\n"), std::string::npos) << u;
+  r.frames = 1;
+  EXPECT_NE(formatSummary(r).find(" in 10.00 s, stopped by SIGTERM\n"), std::string::npos)
+      << "one frame has no rate: " << formatSummary(r);
 }
 
 TEST(ProgressLine, TextShowsCountTotalAndRate) {

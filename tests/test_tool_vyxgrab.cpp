@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "lvtsim/scene.h"
+#include "run_manifest.h"
 #include "sim_fixture.h"
 #include "vyxdatadescription.h"
 
@@ -130,7 +132,8 @@ std::vector<float> npyFloats(const std::string& path, const std::string& shape) 
 struct PngInfo {
   uint32_t width = 0, height = 0;
   int bitDepth = 0, colorType = 0;
-  std::vector<std::vector<uint8_t>> rows;  // the file's sample bytes, untransformed
+  std::vector<std::vector<uint8_t>> rows;   // the file's sample bytes, untransformed
+  std::map<std::string, std::string> text;  // tEXt chunks
 };
 
 bool readPng(const std::string& path, PngInfo& out) {
@@ -152,6 +155,9 @@ bool readPng(const std::string& path, PngInfo& out) {
   out.height = png_get_image_height(png, info);
   out.bitDepth = png_get_bit_depth(png, info);
   out.colorType = png_get_color_type(png, info);
+  png_textp text = nullptr;
+  const int texts = png_get_text(png, info, &text, nullptr);
+  for (int i = 0; i < texts; ++i) out.text[text[i].key] = text[i].text;
   png_bytepp rows = png_get_rows(png, info);
   for (uint32_t y = 0; y < out.height; ++y) {
     out.rows.emplace_back(rows[y], rows[y] + png_get_rowbytes(png, info));
@@ -211,13 +217,13 @@ TEST(VyxgrabSimulate, WritesEveryFileOfEachFrameWithTheCamerasValues) {
       EXPECT_EQ(gray.height, 50u);
       EXPECT_EQ(gray.bitDepth, 16);
       EXPECT_EQ(gray.colorType, PNG_COLOR_TYPE_GRAY);
-      // Samples are big-endian in the file and scale the values over their min..max.
+      // Samples are big-endian in the file and scale the values over their min..max to 1..65535.
       float lo = values[0], hi = values[0];
       for (float v : values) lo = std::min(lo, v), hi = std::max(hi, v);
       for (size_t i = 0; i < values.size(); i += 97) {
         const auto& row = gray.rows[i / 64];
         const int sample = row[2 * (i % 64)] << 8 | row[2 * (i % 64) + 1];
-        const double expected = (static_cast<double>(values[i]) - lo) / (hi - lo) * 65535.0;
+        const double expected = 1.0 + (static_cast<double>(values[i]) - lo) / (hi - lo) * 65534.0;
         EXPECT_NEAR(sample, expected, 1.0) << "pixel " << i;
       }
 
@@ -260,6 +266,9 @@ TEST(VyxgrabSimulate, AppliesIntegrationTimesAndFrameRateBeforeGrabbing) {
   std::memcpy(&desc, descBytes.data(), sizeof desc);
   EXPECT_EQ(desc.std.integrationTime[0], 700);
   EXPECT_EQ(desc.std.integrationTime[1], 1500);
+  // The camera exposed the frame with the integration time set: the amplitude follows it.
+  EXPECT_EQ(wireImage(readBytes(out + "/" + frameName(0) + ".raw"), 2),
+            lvtsim::renderImage(lvtsim::CameraConfig{}, 2, 0, 700));
   EXPECT_NE(run.output.find("700 / 1500 us set in the camera, 700 / 1500 us in the last frame"),
             std::string::npos)
       << run.output;
@@ -376,23 +385,70 @@ TEST(VyxgrabErrors, NoCameraAtTheAddressNamesTheCodeAndThePlugInsText) {
   EXPECT_NE(run.output.find("VYX_COULD_NOT_OPEN"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("camera connection"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("opening the camera at 127."), std::string::npos) << run.output;
+  // The tool's own context: where it tried and for how long.
+  EXPECT_NE(run.output.find("camera control at 127."), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(" port 8080, failed after "), std::string::npos) << run.output;
 }
 
-TEST(VyxgrabErrors, RefusedSettingShowsThePlugInsCodeAndText) {
+TEST(VyxgrabErrors, OutOfRangeSettingIsRefusedWithTheRangeBeforeAnythingIsWritten) {
   TempDir scratch;
-  const GrabRun run =
-      grab(scratch, {"--simulate", "--itime0", "5001", "--out", scratch.file("grab")});
+  auto camera = vyxtest::startCamera();
+  const std::string address = camera->config().address;
+  // itime0 alone would be fine: it must not reach the camera when itime1 is refused.
+  const GrabRun run = grab(scratch, {"--address", address, "--itime0", "700", "--itime1", "5001",
+                                     "--out", scratch.file("grab")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.output.find("vyxpSetIntegrationTime failed: VYX_INVALID_VALUE (1027): "
-                            "integration time too long"),
-            std::string::npos)
+  EXPECT_NE(run.output.find("--itime1 5001 is outside the range 1 to 5000 us"), std::string::npos)
       << run.output;
+  EXPECT_NE(run.output.find("nothing was written to the camera"), std::string::npos) << run.output;
   EXPECT_FALSE(fs::exists(scratch.file("grab") + "/" + frameName(0) + ".raw"));
+  EXPECT_EQ(camera->frontend()[4], 1000);
+  EXPECT_EQ(camera->frontend()[5], 2000);
+  for (const std::string& method : camera->methodNames())
+    EXPECT_NE(method, "MDAXMLSetFrontendData") << "a setting was written";
 
-  const GrabRun fps = grab(scratch, {"--simulate", "--fps", "0", "--out", scratch.file("grab")});
+  const GrabRun fps = grab(scratch, {"--address", address, "--fps", "0", "--itime0", "800", "--out",
+                                     scratch.file("grab")});
   EXPECT_EQ(fps.exitCode, 1);
-  EXPECT_NE(fps.output.find("VYX_INVALID_VALUE"), std::string::npos) << fps.output;
-  EXPECT_NE(fps.output.find("invalid framerate"), std::string::npos) << fps.output;
+  EXPECT_NE(fps.output.find("--fps 0 is outside the range 1 to"), std::string::npos) << fps.output;
+  EXPECT_EQ(camera->frontend()[4], 1000);
+}
+
+// A camera that stops answering after two frames, and does not answer the disconnect either.
+TEST(VyxgrabErrors, StalledCameraIsReportedWhenThePlugInsWaitEndsAndClosingIsBounded) {
+  TempDir scratch;
+  auto camera = vyxtest::startCamera();
+  camera->queueImage('d', {});
+  camera->queueImage('d', {});
+  lvtsim::ImageOverride silent;
+  silent.silent = true;
+  camera->queueImage('d', silent);
+  camera->setRpcFault("MDAXMLDisconnectCP", lvtsim::RpcFault::Silent);
+  const std::string out = scratch.file("grab");
+  const auto start = std::chrono::steady_clock::now();
+  const GrabRun run =
+      grab(scratch, {"--address", camera->config().address, "--frames", "5", "--out", out});
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_NE(run.output.find("error while grabbing frame 2: vyxpUpdate failed: "), std::string::npos)
+      << run.output;
+  const size_t stalled = run.output.find("stopped answering: no image for ");
+  ASSERT_NE(stalled, std::string::npos) << run.output;
+  const double waited = std::stod(run.output.substr(stalled + 32));
+  EXPECT_GE(waited, 1.0) << run.output;
+  // The summary's time covers that wait.
+  const size_t in = run.output.find("Frames:            2 of 5 from ");
+  ASSERT_NE(in, std::string::npos) << run.output;
+  const size_t secondsAt = run.output.find(" in ", in) + 4;
+  EXPECT_GE(std::stod(run.output.substr(secondsAt)) + 0.05, waited) << run.output;
+  EXPECT_NE(run.output.find("closing the camera took "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("it no longer answered"), std::string::npos) << run.output;
+  // The two frames written stay described.
+  const std::string manifest = readText(out + "/run.json");
+  EXPECT_NE(manifest.find("\"frame_00001.raw\""), std::string::npos) << manifest;
+  EXPECT_EQ(manifest.find("\"frame_00002.raw\""), std::string::npos) << manifest;
+  EXPECT_LT(took, 120.0) << "bounded waits, generous margin";
 }
 
 TEST(VyxgrabErrors, MissingPlugInAndUnusableOutputDirectory) {
@@ -426,6 +482,199 @@ TEST(VyxgrabCommandLine, HelpAndUsageErrors) {
   EXPECT_EQ(none.exitCode, 2);
   EXPECT_NE(none.output.find("--help"), std::string::npos) << none.output;
   EXPECT_EQ(grab(scratch, {"--simulate", "--frames", "many"}).exitCode, 2);
+
+  const GrabRun version = grab(scratch, {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_NE(version.output.find("vyxgrab 1."), std::string::npos) << version.output;
+  EXPECT_NE(version.output.find("lvt.L32.vcp, interface version 66049"), std::string::npos)
+      << version.output;
+  // Without --plugin the search order shows, with the file that will be loaded.
+  EXPECT_NE(help.output.find("LVT_PLUGIN"), std::string::npos) << help.output;
+  EXPECT_NE(help.output.find("<- will be loaded"), std::string::npos) << help.output;
+}
+
+TEST(VyxgrabRun, ManifestDescribesEveryFrameAndAFolderHoldsOneRun) {
+  TempDir scratch;
+  const std::string out = scratch.file("grab");
+  const GrabRun run =
+      grab(scratch, {"--simulate", "--frames", "3", "--itime0", "700", "--out", out});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(readText(out + "/run.json").find("\"format\": \"lvt-run\""), std::string::npos);
+  const vyxrec::Manifest m = vyxrec::readManifest(out);
+  EXPECT_EQ(m.run.tool, "vyxgrab");
+  EXPECT_FALSE(m.run.toolVersion.empty());
+  EXPECT_EQ(m.run.interfaceVersion, 66049);
+  EXPECT_TRUE(fs::exists(m.run.pluginPath)) << m.run.pluginPath;
+  EXPECT_TRUE(m.run.simulated);
+  EXPECT_EQ(m.run.address.rfind("127.", 0), 0u);
+  EXPECT_EQ(m.run.requested.itime0, 700);
+  EXPECT_FALSE(m.run.requested.itime1 || m.run.requested.fps);
+  EXPECT_EQ(m.run.readBack.itime0, 700);
+  EXPECT_EQ(m.run.readBack.itime1, 2000);
+  EXPECT_EQ(m.run.readBack.fps, 25);
+  ASSERT_EQ(m.frames.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const vyxrec::FrameEntry& f = m.frames[i];
+    EXPECT_EQ(f.index, i);
+    EXPECT_EQ(f.integrationTimes, (std::vector<uint32_t>{700, 2000}));
+    EXPECT_EQ(f.raw, frameName(static_cast<int>(i)) + ".raw");
+    EXPECT_EQ(f.stamp.utc.size(), 27u) << f.stamp.utc;
+    EXPECT_EQ(f.stamp.utc.back(), 'Z');
+    if (i > 0) {
+      EXPECT_GT(f.stamp.monotonicNs, m.frames[i - 1].stamp.monotonicNs);
+      EXPECT_GE(f.stamp.utc, m.frames[i - 1].stamp.utc);
+    }
+    EXPECT_EQ(f.files.size(), 11u);  // raw, desc and three files of three image types
+    for (const std::string& name : f.files) EXPECT_TRUE(fs::exists(out + "/" + name)) << name;
+  }
+
+  // The folder belongs to that run: a second one is refused and changes nothing.
+  const GrabRun again = grab(scratch, {"--simulate", "--frames", "1", "--out", out});
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_NE(again.output.find(out + "/run.json"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("--overwrite"), std::string::npos) << again.output;
+  EXPECT_EQ(vyxrec::readManifest(out).frames.size(), 3u);
+  EXPECT_TRUE(fs::exists(out + "/" + frameName(2) + "_10001_distance.npy"));
+
+  // A recording replays in the order its manifest gives; a file it does not list is no frame.
+  const std::string replayed = scratch.file("replayed");
+  std::ofstream(out + "/frame_00009.raw") << "not a frame";
+  const GrabRun replay =
+      grab(scratch, {"--simulate", "--replay", out, "--frames", "3", "--out", replayed});
+  ASSERT_EQ(replay.exitCode, 0) << replay.output;
+  EXPECT_EQ(readBytes(replayed + "/" + frameName(2) + ".raw"),
+            readBytes(out + "/" + frameName(2) + ".raw"));
+  EXPECT_EQ(vyxrec::readManifest(replayed).run.replay, out);
+
+  // --overwrite removes the old run's files before the new run writes its own.
+  const GrabRun over = grab(scratch, {"--simulate", "--frames", "1", "--overwrite", "--out", out});
+  ASSERT_EQ(over.exitCode, 0) << over.output;
+  EXPECT_EQ(vyxrec::readManifest(out).frames.size(), 1u);
+  EXPECT_TRUE(fs::exists(out + "/" + frameName(0) + "_10001_distance.npy"));
+  EXPECT_FALSE(fs::exists(out + "/" + frameName(1) + ".raw"));
+  EXPECT_FALSE(fs::exists(out + "/" + frameName(2) + "_10004_intensity_preview.png"));
+
+  // A recording whose listed frame is missing: the error names that file.
+  fs::remove(out + "/" + frameName(0) + ".raw");
+  const GrabRun broken =
+      grab(scratch, {"--simulate", "--replay", out, "--out", scratch.file("broken")});
+  EXPECT_EQ(broken.exitCode, 1);
+  EXPECT_NE(broken.output.find(out + "/" + frameName(0) + ".raw"), std::string::npos)
+      << broken.output;
+}
+
+// Two recorded frames: distance 1..64 with one NaN pixel, then distance 100..163; amplitude
+// 500..563 in both.
+std::string recordTwoFrames(const TempDir& scratch) {
+  const std::string recording = scratch.file("recording");
+  fs::create_directories(recording);
+  for (int f = 0; f < 2; ++f) {
+    std::vector<uint8_t> frame = wireBlock(1, 0, f == 0 ? 1.0f : 100.0f);
+    if (f == 0) {
+      for (int b = 0; b < 4; ++b) frame[kHeaderBytes + 4 * 5 + b] = b == 0 ? 0x7f : 0xff;  // NaN
+    }
+    const std::vector<uint8_t> amplitude = wireBlock(2, 0, 500);
+    frame.insert(frame.end(), amplitude.begin(), amplitude.end());
+    std::ofstream(recording + "/" + frameName(f) + ".raw", std::ios::binary)
+        .write(reinterpret_cast<const char*>(frame.data()),
+               static_cast<std::streamsize>(frame.size()));
+  }
+  return recording;
+}
+
+TEST(VyxgrabRun, PngsKeepTheirScaleAndPreviewsKeepTheRunsScale) {
+  TempDir scratch;
+  const std::string recording = recordTwoFrames(scratch);
+  const std::string out = scratch.file("grab");
+  const GrabRun run =
+      grab(scratch, {"--simulate", "--replay", recording, "--frames", "2", "--write", "png,preview",
+                     "--range", "amplitude=0:100", "--out", out});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_FALSE(fs::exists(out + "/" + frameName(0) + ".raw"));
+  EXPECT_FALSE(fs::exists(out + "/" + frameName(0) + "_10001_distance.npy"));
+
+  // The 16-bit PNG: 0 for NaN, 1..65535 over min..max, and min, max, unit inside the file.
+  PngInfo gray;
+  ASSERT_TRUE(readPng(out + "/" + frameName(0) + "_10001_distance.png", gray));
+  EXPECT_EQ(gray.text["lvt:unit"], "m");
+  ASSERT_EQ(gray.text.count("lvt:min"), 1u);
+  const double lo = std::stod(gray.text["lvt:min"]), hi = std::stod(gray.text["lvt:max"]);
+  EXPECT_EQ(lo, 1.0);
+  EXPECT_EQ(hi, 64.0);
+  for (size_t i = 0; i < 64; ++i) {
+    const int sample = gray.rows[0][2 * i] << 8 | gray.rows[0][2 * i + 1];
+    if (i == 5) {
+      EXPECT_EQ(sample, 0) << "NaN";
+      continue;
+    }
+    EXPECT_GE(sample, 1);
+    const double recovered = lo + (sample - 1) / 65534.0 * (hi - lo);
+    EXPECT_NEAR(recovered, 1.0 + static_cast<double>(i), (hi - lo) / 65534.0) << "pixel " << i;
+  }
+
+  // Every preview has the same size, the scales are the run's, and what falls outside is counted:
+  // frame 1's distances all lie above frame 0's, every amplitude above the fixed 0..100.
+  PngInfo first;
+  ASSERT_TRUE(readPng(out + "/" + frameName(0) + "_10001_distance_preview.png", first));
+  for (const char* typeFile : kTypeFiles) {
+    for (int f = 0; f < 2; ++f) {
+      PngInfo preview;
+      ASSERT_TRUE(readPng(out + "/" + frameName(f) + "_" + typeFile + "_preview.png", preview));
+      EXPECT_EQ(preview.width, first.width) << typeFile << " frame " << f;
+      EXPECT_EQ(preview.height, first.height) << typeFile << " frame " << f;
+    }
+  }
+  EXPECT_NE(run.output.find("distance 1 .. 64, 3200 values outside clipped"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("amplitude 0 .. 100, 6400 values outside clipped"), std::string::npos)
+      << run.output;
+  // Written as asked, and said once.
+  EXPECT_TRUE(fs::exists(out + "/" + frameName(1) + "_10004_intensity.png"));
+  const std::string same = "intensity has the same pixels as amplitude";
+  const size_t at = run.output.find(same);
+  ASSERT_NE(at, std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find(same, at + same.size()), std::string::npos) << run.output;
+}
+
+TEST(VyxgrabRun, RetriesCountOnlyRequestsTheCameraGotAgain) {
+  TempDir scratch;
+  const std::string out = scratch.file("grab");
+  fs::create_directories(out + "/" + frameName(1) + ".raw");  // frame 1 cannot be written
+  const GrabRun run = grab(scratch, {"--simulate", "--frames", "3", "--out", out});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.output.find("error while writing frame 1"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Retried images:    0 (the camera got 4 image requests for 4 images)"),
+            std::string::npos)
+      << run.output;
+}
+
+TEST(VyxgrabRun, TermAndHupStopLikeCtrlCWithTheirOwnExitCodes) {
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+    SCOPED_TRACE(name);
+    TempDir scratch;
+    const std::string out = scratch.file("grab");
+    const std::string log = scratch.file("output.txt");
+    const pid_t pid =
+        spawnGrab({"--simulate", "--realtime", "--frames", "0", "--fps", "20", "--out", out}, log);
+    ASSERT_GT(pid, 0);
+    const std::string second = out + "/" + frameName(1) + "_10004_intensity_preview.png";
+    for (int wait = 0; wait < 600 && !fs::exists(second); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(fs::exists(second)) << readText(log);
+    ::kill(pid, signal);
+    const GrabRun run = finish(pid, log);
+    EXPECT_EQ(run.exitCode, 128 + signal) << run.output;
+    EXPECT_NE(run.output.find(name + ": stopping after the current frame"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("stopped by " + name + "\n"), std::string::npos) << run.output;
+    // The camera was closed and the run described up to its last frame.
+    int frames = 0;
+    while (fs::exists(out + "/" + frameName(frames) + ".raw")) ++frames;
+    EXPECT_EQ(vyxrec::readManifest(out).frames.size(), static_cast<size_t>(frames));
+  }
 }
 
 }  // namespace

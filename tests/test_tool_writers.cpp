@@ -223,12 +223,13 @@ TEST(ValueRange, IgnoresValuesThatAreNotFinite) {
 TEST(ValueRange, Gray16SpansMinToMaxAndZeroesInvalidPixels) {
   const float v[] = {10.0f, 20.0f, 15.0f, kNaN, -kInf, 12.5f};
   const std::vector<uint16_t> g = scaleToGray16(v, 6, finiteRange(v, 6));
-  EXPECT_EQ(g, (std::vector<uint16_t>{0, 65535, 32768, 0, 0, 16384}));
+  // Finite values span 1..65535; 0 is left for the values that are not finite.
+  EXPECT_EQ(g, (std::vector<uint16_t>{1, 65535, 32768, 0, 0, 16385}));
   const float flat[] = {4.0f, 4.0f};
-  EXPECT_EQ(scaleToGray16(flat, 2, finiteRange(flat, 2)), (std::vector<uint16_t>{0, 0}));
+  EXPECT_EQ(scaleToGray16(flat, 2, finiteRange(flat, 2)), (std::vector<uint16_t>{1, 1}));
   // A span wider than the float range must not overflow.
   const float wide[] = {-3e38f, 3e38f};
-  EXPECT_EQ(scaleToGray16(wide, 2, finiteRange(wide, 2)), (std::vector<uint16_t>{0, 65535}));
+  EXPECT_EQ(scaleToGray16(wide, 2, finiteRange(wide, 2)), (std::vector<uint16_t>{1, 65535}));
 }
 
 TEST(PreviewImage, EnlargesPixelsAndColoursThemOverTheRange) {

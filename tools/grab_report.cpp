@@ -1,8 +1,10 @@
 #include "grab_report.h"
 
 #include <cinttypes>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace vyxgrab {
 
@@ -32,16 +34,29 @@ std::string sizeText(uint64_t bytes) {
   return format("%" PRIu64 " bytes", bytes);
 }
 
+std::string stoppedBy(int signal) {
+  if (signal == SIGINT) return "Ctrl-C";
+  const char* name = sigabbrev_np(signal);
+  return name != nullptr ? std::string("SIG") + name : "signal " + std::to_string(signal);
+}
+
 }  // namespace
+
+double frameRate(const GrabReport& r) {
+  const double span = r.lastFrameAt - r.firstFrameAt;
+  return r.frames >= 2 && span > 0 ? static_cast<double>(r.frames - 1) / span : 0.0;
+}
 
 std::string formatSummary(const GrabReport& r) {
   std::string s;
-  const double rate = r.seconds > 0 ? static_cast<double>(r.frames) / r.seconds : 0.0;
+  const double rate = frameRate(r);
   s += format("Frames:            %" PRIu64, r.frames);
   if (r.framesWanted > 0 && r.frames != r.framesWanted) s += format(" of %" PRIu64, r.framesWanted);
   s += " from " + r.address + (r.cameraNote.empty() ? "" : " (" + r.cameraNote + ")");
-  s += format(" in %.2f s, %.1f frames/s", r.seconds, rate);
-  s += r.interrupted ? ", stopped by Ctrl-C\n" : "\n";
+  s += format(" in %.2f s", r.seconds);
+  if (r.frames >= 2) s += format(", %.1f frames/s", rate);
+  s += r.interrupted ? ", stopped by " + stoppedBy(r.stopSignal == 0 ? SIGINT : r.stopSignal) + "\n"
+                     : "\n";
   if (r.frames > 0) {
     std::string types;
     for (int t : r.cameraImageTypes) types += (types.empty() ? "" : ", ") + std::to_string(t);
@@ -69,6 +84,11 @@ std::string formatSummary(const GrabReport& r) {
   }
   if (r.fps) s += format("Frame rate:        %s frames/s set in the camera\n", r.fps->c_str());
   if (!r.outputs.empty()) s += "Images:            " + joined(r.outputs) + "\n";
+  if (!r.sameImages.empty()) s += "Same pixels:       " + joined(r.sameImages) + "\n";
+  for (const GrabReport::Clipping& c : r.clipped) {
+    s += format("Preview scale:     %s %g .. %g, %" PRIu64 " values outside clipped\n",
+                c.type.c_str(), static_cast<double>(c.min), static_cast<double>(c.max), c.values);
+  }
   s += format("Files:             %" PRIu64 " (%s) in %s\n", r.files, sizeText(r.fileBytes).c_str(),
               r.outDir.c_str());
   return s;

@@ -20,8 +20,11 @@ struct GrabReport {
   std::string stage;
 
   uint64_t frames = 0;  // frames grabbed and written completely
-  double seconds = 0;   // from the first update to the last file of the last frame
-  uint64_t imageBlocks = 0;
+  double seconds = 0;   // from the first update to the end, including any wait that failed
+  // When vyxpUpdate returned for the first and the last frame, seconds after the first update
+  // began; frames/s counts the intervals between them.
+  double firstFrameAt = 0, lastFrameAt = 0;
+  uint64_t imageBlocks = 0;              // image blocks in the frames the plug-in delivered
   std::optional<uint64_t> requestsSent;  // image requests the camera received (simulator only)
 
   // The last frame as the plug-in described it.
@@ -35,8 +38,20 @@ struct GrabReport {
   std::optional<std::string> fps;                       // vyxpGetInfo "FPS"
 
   uint64_t files = 0, fileBytes = 0;
+  std::vector<std::string> sameImages;  // "intensity has the same pixels as amplitude", once each
+  struct Clipping {
+    std::string type;
+    float min = 0, max = 0;
+    uint64_t values = 0;
+  };
+  std::vector<Clipping> clipped;  // preview scales and what fell outside them
+  std::string closeNote;          // closing the camera took long or failed
   bool interrupted = false;
+  int stopSignal = 0;  // the signal that stopped the grab, 0 if none
 };
+
+// Frames per second over the intervals between the first and the last frame; 0 below two frames.
+double frameRate(const GrabReport& report);
 
 // Several lines, each ending in a newline.
 std::string formatSummary(const GrabReport& report);

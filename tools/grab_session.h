@@ -1,6 +1,7 @@
-// One grab from start to end: load the plug-in, open the camera, apply the settings, then per
-// frame update, fetch the raw bytes and description, convert every image type the frame allows
-// and write the files; finally read the settings back.
+// One grab from start to end: find and load the plug-in, claim the output folder, open the
+// camera, check and apply the settings, then per frame update, fetch the raw bytes and
+// description, convert every image type the frame allows and write the files and the run's
+// manifest; finally read the settings back and close the camera.
 #pragma once
 
 #include <functional>
@@ -15,12 +16,21 @@ namespace vyxgrab {
 
 struct GrabHooks {
   std::function<bool()> stopRequested;                    // checked before every frame
+  std::function<int()> stopSignal;                        // the signal that asked to stop
   std::function<std::optional<uint64_t>()> requestsSent;  // image requests the camera received
   ProgressLine* progress = nullptr;
+  bool simulated = false;  // for the manifest: the camera is vyxgrab's own simulator
+  std::string replay;      // and replays this recording
 };
 
-// Fills report as it goes. Throws vyxhost::LoadError or vyxhost::CallError for the plug-in's
-// failures and std::runtime_error for file errors; report.stage then names the step.
+// A wait at least this long before a failure means the camera stopped answering, not that it
+// refused.
+constexpr double kStallSeconds = 1.0;
+
+// Fills report as it goes. Throws vyxhost::LoadError for the plug-in's loading and
+// std::runtime_error (vyxhost::CallError, or its text with the tool's context added) for the
+// plug-in's failures and for file errors; report.stage then names the step. Closing the camera
+// is timed; report.closeNote says when it took long or failed.
 void runGrab(const GrabOptions& options, const std::string& address, const GrabHooks& hooks,
              GrabReport& report);
 

@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <string>
+
 namespace vyxgrab {
 
 namespace {
@@ -20,6 +23,7 @@ InterruptWatch::InterruptWatch() {
   sigemptyset(&watched_);
   sigaddset(&watched_, SIGINT);
   sigaddset(&watched_, SIGTERM);
+  sigaddset(&watched_, SIGHUP);
   sigaddset(&watched_, SIGUSR1);  // sent by the destructor to end the watcher
   pthread_sigmask(SIG_BLOCK, &watched_, &previousMask_);
   thread_ = std::thread([this] { watch(); });
@@ -40,11 +44,18 @@ void InterruptWatch::watch() {
       if (closing_) return;
       continue;
     }
-    if (stop_.exchange(true)) {
-      say("\nvyxgrab: interrupted again, quitting now\n");
-      ::_exit(130);
+    const char* abbrev = sigabbrev_np(signal);
+    const std::string name =
+        signal == SIGINT ? std::string("Ctrl-C") : std::string("SIG") + (abbrev ? abbrev : "?");
+    if (stop_.load()) {  // only this thread sets it
+      say(("\nvyxgrab: " + name + " again, quitting now\n").c_str());
+      ::_exit(128 + signal);
     }
-    say("\nvyxgrab: stopping after the current frame (Ctrl-C again to quit at once)\n");
+    signal_ = signal;  // before stop_, so that whoever sees the stop sees its signal
+    stop_ = true;
+    say(("\nvyxgrab: " + name + ": stopping after the current frame (" + name +
+         " again to quit at once)\n")
+            .c_str());
   }
 }
 

@@ -1,7 +1,7 @@
-// Ctrl-C handling without interrupted system calls: SIGINT and SIGTERM are blocked in every
-// thread and taken by one watcher thread with sigwait, so a camera read in progress is never cut
-// short. The first signal asks the grab loop to stop after the current frame; a second one ends
-// the program at once.
+// Ctrl-C handling without interrupted system calls: SIGINT, SIGTERM and SIGHUP are blocked in
+// every thread and taken by one watcher thread with sigwait, so a camera read in progress is never
+// cut short. The first signal asks the grab loop to stop after the current frame; a second one
+// ends the program at once with 128 + its number.
 #pragma once
 
 #include <signal.h>
@@ -20,6 +20,8 @@ class InterruptWatch {
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
   bool stopRequested() const { return stop_.load(); }
+  // The first signal that asked to stop, 0 before one came.
+  int signal() const { return signal_.load(); }
 
  private:
   void watch();
@@ -27,6 +29,7 @@ class InterruptWatch {
   sigset_t watched_;
   sigset_t previousMask_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> signal_{0};
   std::atomic<bool> closing_{false};
   std::thread thread_;
 };

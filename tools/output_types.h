@@ -11,6 +11,7 @@ struct OutputType {
   uint32_t code;  // host data type, e.g. 0x10001
   int cameraImageType;
   const char* name;  // for file names and messages
+  const char* unit;  // of the values, as stored in the 16-bit PNGs
 };
 
 // In ascending order of code.

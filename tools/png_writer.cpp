@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace vyxgrab {
 
@@ -20,6 +21,8 @@ struct PngJob {
   uint32_t width, height;
   size_t rowBytes;
   int bitDepth, colorType;
+  png_text* text;  // tEXt chunks, textCount of them
+  int textCount;
   char error[256];
 };
 
@@ -66,6 +69,7 @@ bool runPngJob(PngJob* job) {
   // default effort, which matters when many frames a second are written.
   png_set_compression_level(png, 3);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB | PNG_FILTER_UP);
+  if (job->textCount > 0) png_set_text(png, info, job->text, job->textCount);
   png_write_info(png, info);
   if (job->bitDepth == 16 && hostIsLittleEndian()) png_set_swap(png);
   for (uint32_t y = 0; y < job->height; ++y) {
@@ -81,7 +85,7 @@ bool runPngJob(PngJob* job) {
 }
 
 void writePng(const std::string& path, const void* pixels, uint32_t width, uint32_t height,
-              size_t bytesPerPixel, int bitDepth, int colorType) {
+              size_t bytesPerPixel, int bitDepth, int colorType, const PngText* text = nullptr) {
   if (width == 0 || height == 0) throw std::runtime_error("cannot write " + path + ": empty image");
   PngJob job{};
   job.path = path.c_str();
@@ -91,14 +95,26 @@ void writePng(const std::string& path, const void* pixels, uint32_t width, uint3
   job.rowBytes = static_cast<size_t>(width) * bytesPerPixel;
   job.bitDepth = bitDepth;
   job.colorType = colorType;
+  std::vector<png_text> chunks;
+  if (text != nullptr) {
+    for (const auto& [key, value] : *text) {
+      png_text t{};
+      t.compression = PNG_TEXT_COMPRESSION_NONE;
+      t.key = const_cast<char*>(key.c_str());  // libpng's API is not const-correct
+      t.text = const_cast<char*>(value.c_str());
+      chunks.push_back(t);
+    }
+  }
+  job.text = chunks.data();
+  job.textCount = static_cast<int>(chunks.size());
   if (!runPngJob(&job)) throw std::runtime_error("cannot write " + path + ": " + job.error);
 }
 
 }  // namespace
 
 void writePngGray16(const std::string& path, const uint16_t* samples, uint32_t width,
-                    uint32_t height) {
-  writePng(path, samples, width, height, 2, 16, PNG_COLOR_TYPE_GRAY);
+                    uint32_t height, const PngText& text) {
+  writePng(path, samples, width, height, 2, 16, PNG_COLOR_TYPE_GRAY, &text);
 }
 
 void writePngRgb8(const std::string& path, const uint8_t* rgb, uint32_t width, uint32_t height) {

@@ -12,6 +12,8 @@ namespace vyxgrab {
 namespace {
 
 constexpr uint32_t kPad = 8;
+// Room for the longest label "%.4g" makes, e.g. "-1.235e+38".
+constexpr size_t kLabelChars = 10;
 
 uint32_t textScaleFor(uint32_t zoom) { return std::max<uint32_t>(1, zoom / 2); }
 
@@ -37,19 +39,22 @@ PreviewLayout previewLayout(uint32_t columns, uint32_t rows, uint32_t zoom) {
 }
 
 RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom) {
+  return renderPreview(values, columns, rows, zoom,
+                       finiteRange(values, static_cast<size_t>(columns) * rows), nullptr);
+}
+
+RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom,
+                       const ValueRange& range, uint64_t* clipped) {
   const PreviewLayout l = previewLayout(columns, rows, zoom);
-  const size_t count = static_cast<size_t>(columns) * rows;
-  const ValueRange range = finiteRange(values, count);
   const uint32_t textScale = textScaleFor(l.zoom);
 
   std::string labels[3];  // top (max), middle, bottom (min)
-  uint32_t labelWidth = 0;
   if (!range.empty) {
     labels[0] = label(range.max);
     labels[1] = label((static_cast<double>(range.min) + range.max) / 2.0);
     labels[2] = label(range.min);
-    for (const std::string& s : labels) labelWidth = std::max(labelWidth, textWidth(s, textScale));
   }
+  const uint32_t labelWidth = textWidth(std::string(kLabelChars, '0'), textScale);
   const uint32_t width = l.labelX + labelWidth + kPad;
   const uint32_t height = std::max(l.barY + l.barHeight, textHeight(textScale) * 3) + kPad;
   RgbImage image(width, height, kPreviewBackground);
@@ -57,7 +62,10 @@ RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uin
   for (uint32_t r = 0; r < rows; ++r) {
     for (uint32_t c = 0; c < columns; ++c) {
       const float v = values[static_cast<size_t>(r) * columns + c];
-      const Rgb colour = std::isfinite(v) ? colormap(normalise(v, range)) : kPreviewInvalidPixel;
+      const bool finite = std::isfinite(v);
+      if (finite && clipped != nullptr && (v < range.min || v > range.max)) ++*clipped;
+      const Rgb colour =
+          finite && !range.empty ? colormap(normalise(v, range)) : kPreviewInvalidPixel;
       image.fillRect(l.imageX + c * l.zoom, l.imageY + r * l.zoom, l.zoom, l.zoom, colour);
     }
   }

@@ -22,8 +22,14 @@ struct PreviewLayout {
   uint32_t labelX;
 };
 
-// values holds rows * columns floats, row after row; zoom must be at least 1.
+// values holds rows * columns floats, row after row; zoom must be at least 1. The size of a
+// preview depends only on columns, rows and zoom, so the previews of a run can become a video.
 PreviewLayout previewLayout(uint32_t columns, uint32_t rows, uint32_t zoom);
+// Coloured over the image's own finite min..max.
 RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom);
+// Coloured over range; finite values outside it take the end colours and are counted in
+// *clipped when clipped is given.
+RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom,
+                       const ValueRange& range, uint64_t* clipped);
 
 }  // namespace vyxgrab

@@ -29,14 +29,13 @@ float normalise(float value, const ValueRange& range) {
 }
 
 std::vector<uint16_t> scaleToGray16(const float* values, size_t count, const ValueRange& range) {
-  std::vector<uint16_t> out(count, 0);
-  if (range.empty) return out;
-  const bool flat = !(range.max > range.min);
+  std::vector<uint16_t> out(count, kGray16Invalid);
+  const bool flat = range.empty || !(range.max > range.min);
   for (size_t i = 0; i < count; ++i) {
     if (!std::isfinite(values[i])) continue;
     const double t = flat ? 0.0 : normalise(values[i], range);
     const double clamped = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
-    out[i] = static_cast<uint16_t>(std::lround(clamped * 65535.0));
+    out[i] = static_cast<uint16_t>(kGray16Min + std::lround(clamped * (kGray16Max - kGray16Min)));
   }
   return out;
 }

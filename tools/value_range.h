@@ -19,7 +19,14 @@ ValueRange finiteRange(const float* values, size_t count);
 // Where value lies in the range: 0 at min, 1 at max. A range of a single value maps it to 0.5.
 float normalise(float value, const ValueRange& range);
 
-// min maps to 0, max to 65535, linearly with rounding; values that are not finite map to 0.
+// The 16-bit samples: finite values span kGray16Min..kGray16Max, so that 0 means "no value"
+// (NaN or infinite) and never a measurement.
+constexpr uint16_t kGray16Invalid = 0;
+constexpr uint16_t kGray16Min = 1;
+constexpr uint16_t kGray16Max = 65535;
+
+// min maps to kGray16Min, max to kGray16Max, linearly with rounding, values outside clamped;
+// values that are not finite map to kGray16Invalid. A range of one value maps it to kGray16Min.
 std::vector<uint16_t> scaleToGray16(const float* values, size_t count, const ValueRange& range);
 
 }  // namespace vyxgrab

@@ -1,6 +1,7 @@
 // vyxgrab: grabs frames from a camera through the camera plug-in, exactly as a host would drive
 // it, and saves every image the frame allows as .npy, 16-bit .png and a false-colour preview,
-// together with the raw frame for replay. --simulate brings its own camera.
+// together with the raw frame for replay and the run's manifest run.json. --simulate brings its
+// own camera.
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include "grab_session.h"
 #include "interrupt_watch.h"
 #include "progress_line.h"
+#include "vyxhost/locate.h"
+#include "vyxhost/vyxhost.h"
 #ifdef VYXGRAB_WITH_SIMULATOR
 #include "embedded_camera.h"
 #endif
@@ -25,11 +28,12 @@ namespace {
 
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitSignalBase = 128;
 
 struct Camera {
   std::string address;
   std::string note;
+  std::string replay;
   std::function<std::optional<uint64_t>()> requestsSent;
 #ifdef VYXGRAB_WITH_SIMULATOR
   std::unique_ptr<vyxgrab::EmbeddedCamera> simulated;
@@ -46,6 +50,7 @@ Camera prepareCamera(const vyxgrab::GrabOptions& o) {
   camera.simulated = std::make_unique<vyxgrab::EmbeddedCamera>(o.replayDir, o.realtime);
   camera.address = camera.simulated->address();
   camera.note = "simulated camera";
+  camera.replay = o.replayDir;
   if (!o.replayDir.empty()) {
     camera.note += " replaying " + std::to_string(camera.simulated->replayFrames()) +
                    " recorded frames from " + o.replayDir;
@@ -58,22 +63,38 @@ Camera prepareCamera(const vyxgrab::GrabOptions& o) {
 #endif
 }
 
+// The tool's version and the plug-in's that a grab would load.
+void printVersions(const std::string& explicitPlugin) {
+  std::printf("vyxgrab %s\n", VYXGRAB_VERSION);
+  try {
+    const std::string path = vyxhost::findPlugin(explicitPlugin);
+    const vyxhost::Plugin plugin(path);
+    std::printf("plug-in %s, interface version %u\n", path.c_str(), plugin->vyxpInterfaceVersion());
+  } catch (const std::exception& e) {
+    std::printf("plug-in: %s\n", e.what());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // First, before any thread exists: every thread then leaves Ctrl-C to the watcher.
+  // First, before any thread exists: every thread then leaves the stop signals to the watcher.
   vyxgrab::InterruptWatch interrupts;
 
   vyxgrab::GrabOptions options;
   try {
-    options = vyxgrab::parseGrabOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                        VYXGRAB_DEFAULT_PLUGIN);
+    options = vyxgrab::parseGrabOptions(std::vector<std::string>(argv + 1, argv + argc), "");
   } catch (const vyxgrab::UsageError& e) {
     std::fprintf(stderr, "vyxgrab: %s\nTry 'vyxgrab --help' for the options.\n", e.what());
     return kExitUsage;
   }
   if (options.help) {
-    std::fputs(vyxgrab::grabUsage(VYXGRAB_DEFAULT_PLUGIN).c_str(), stdout);
+    std::fputs(vyxgrab::grabUsage(vyxhost::describePluginSearch(options.pluginPath)).c_str(),
+               stdout);
+    return 0;
+  }
+  if (options.version) {
+    printVersions(options.pluginPath);
     return 0;
   }
 
@@ -86,8 +107,11 @@ int main(int argc, char** argv) {
     report.cameraNote = camera.note;
     vyxgrab::GrabHooks hooks;
     hooks.stopRequested = [&interrupts] { return interrupts.stopRequested(); };
+    hooks.stopSignal = [&interrupts] { return interrupts.signal(); };
     hooks.requestsSent = camera.requestsSent;
     hooks.progress = &progress;
+    hooks.simulated = options.simulate;
+    hooks.replay = camera.replay;
     vyxgrab::runGrab(options, camera.address, hooks, report);
   } catch (const std::exception& e) {
     progress.finish();
@@ -97,8 +121,11 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
     std::fprintf(stderr, "vyxgrab: error while %s: %s\n", report.stage.c_str(), e.what());
+    if (!report.closeNote.empty()) std::fprintf(stderr, "vyxgrab: %s\n", report.closeNote.c_str());
     return kExitError;
   }
   std::fputs(vyxgrab::formatSummary(report).c_str(), stdout);
-  return report.interrupted ? kExitInterrupted : 0;
+  if (!report.closeNote.empty()) std::fprintf(stderr, "vyxgrab: %s\n", report.closeNote.c_str());
+  return report.interrupted ? kExitSignalBase + (report.stopSignal != 0 ? report.stopSignal : 2)
+                            : 0;
 }

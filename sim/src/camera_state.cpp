@@ -151,7 +151,7 @@ Answer CameraState::nextAnswer(char request) {
   } else if (replayed) {
     answer = makeRawAnswer(std::move(replayed), o);
   } else {
-    facts.data = cache_.get(facts.imageType, facts.frame);
+    facts.data = cache_.get(facts.imageType, facts.frame, facts.itime0);
     answer = makeImageAnswer(facts, o);
   }
   std::lock_guard<std::mutex> lock(mu_);

@@ -1,5 +1,6 @@
 #include "lvtsim/cli.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <stdexcept>
 
@@ -7,6 +8,9 @@
 
 namespace lvtsim {
 namespace {
+
+// The image header sizes the data format defines.
+constexpr uint64_t kShortHeaderBytes = 68, kLongHeaderBytes = 412;
 
 uint64_t parseNumber(const std::string& option, const std::string& text, uint64_t min,
                      uint64_t max) {
@@ -31,7 +35,8 @@ std::string cliUsage() {
          "Simulated camera: XML-RPC control on ADDRESS:8080, images on the data port.\n"
          "  ADDRESS          loopback address to serve on (127.0.0.0/8), default 127.0.0.1\n"
          "  --data-port N    data port, default any free port\n"
-         "  --header-size N  image header bytes (68 or 412; at least 8), default 68\n"
+         "  --header-size N  image header bytes, 68 or 412 (the data format's two layouts), "
+         "default 68\n"
          "  --seed N         scene seed, default 1\n"
          "  --fps N          initial frame rate, 1..30, default 25\n"
          "  --realtime       pace images at the frame rate instead of as fast as possible\n"
@@ -40,40 +45,59 @@ std::string cliUsage() {
 
 CliOptions parseCli(const std::vector<std::string>& args) {
   CliOptions opt;
-  bool haveAddress = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&]() -> const std::string& {
-      if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
-      return args[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      opt.help = true;
-    } else if (arg == "--realtime") {
-      opt.camera.realtime = true;
-    } else if (arg == "--data-port") {
-      opt.camera.dataPort = static_cast<uint16_t>(parseNumber(arg, value(), 0, 65535));
-    } else if (arg == "--header-size") {
-      opt.camera.headerSize = static_cast<unsigned>(parseNumber(arg, value(), 8, kMaxHeaderBytes));
-    } else if (arg == "--seed") {
-      opt.camera.seed = static_cast<uint32_t>(parseNumber(arg, value(), 0, UINT32_MAX));
-    } else if (arg == "--fps") {
-      const auto max = static_cast<uint64_t>(opt.camera.maxFps);
-      opt.camera.frontend[7] = static_cast<int32_t>(parseNumber(arg, value(), 1, max));
-    } else if (arg == "--replay") {
-      opt.replayDir = value();
-      if (opt.replayDir.empty()) throw std::invalid_argument("--replay needs a directory");
-    } else if (!arg.empty() && arg[0] == '-') {
-      throw std::invalid_argument("unknown option " + arg);
-    } else if (haveAddress) {
-      throw std::invalid_argument("only one address may be given, got " + arg);
-    } else {
-      if (!isLoopbackAddress(arg))
-        throw std::invalid_argument("refusing to serve on " + arg +
-                                    ": only loopback addresses (127.0.0.0/8) are allowed");
-      opt.camera.address = arg;
-      haveAddress = true;
-    }
+  // Values are taken as text and checked below, so that every message says what is wanted.
+  std::string address, dataPort, headerSize, seed, fps;
+  CLI::App app("lvtcamsim");
+  app.set_help_flag();  // the usage text is cliUsage()
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-h,--help", opt.help);
+  app.add_flag("--realtime", opt.camera.realtime);
+  app.add_option("--data-port", dataPort);
+  app.add_option("--header-size", headerSize);
+  app.add_option("--seed", seed);
+  app.add_option("--fps", fps);
+  app.add_option("--replay", opt.replayDir);
+  app.add_option("address", address);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 parses from the back
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ExtrasError& e) {
+    const std::string what = e.what();
+    const std::string extra = what.substr(what.find(": ") + 2);
+    if (!extra.empty() && extra[0] == '-') throw std::invalid_argument("unknown option " + extra);
+    throw std::invalid_argument("only one address may be given, got " + extra);
+  } catch (const CLI::ArgumentMismatch& e) {
+    const std::string what = e.what();
+    throw std::invalid_argument(what.substr(0, what.find(':')) + " needs a value");
+  } catch (const CLI::ParseError& e) {
+    throw std::invalid_argument(e.what());
+  }
+  auto given = [&app](const char* name) { return app.count(name) > 0; };
+
+  if (given("--data-port"))
+    opt.camera.dataPort = static_cast<uint16_t>(parseNumber("--data-port", dataPort, 0, 65535));
+  if (given("--header-size")) {
+    const uint64_t size = parseNumber("--header-size", headerSize, 0, kMaxHeaderBytes);
+    if (size != kShortHeaderBytes && size != kLongHeaderBytes)
+      throw std::invalid_argument("--header-size must be " + std::to_string(kShortHeaderBytes) +
+                                  " or " + std::to_string(kLongHeaderBytes) +
+                                  ": the two header layouts the data format has, not " +
+                                  std::to_string(size));
+    opt.camera.headerSize = static_cast<unsigned>(size);
+  }
+  if (given("--seed"))
+    opt.camera.seed = static_cast<uint32_t>(parseNumber("--seed", seed, 0, UINT32_MAX));
+  if (given("--fps")) {
+    const auto max = static_cast<uint64_t>(opt.camera.maxFps);
+    opt.camera.frontend[7] = static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
+  }
+  if (given("--replay") && opt.replayDir.empty())
+    throw std::invalid_argument("--replay needs a directory");
+  if (given("address")) {
+    if (!isLoopbackAddress(address))
+      throw std::invalid_argument("refusing to serve on " + address +
+                                  ": only loopback addresses (127.0.0.0/8) are allowed");
+    opt.camera.address = address;
   }
   return opt;
 }

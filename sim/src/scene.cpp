@@ -72,6 +72,13 @@ Hit castRay(const Vec& d, const Vec& centre, uint32_t seed) {
 }  // namespace
 
 std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame) {
+  return renderImage(cfg, imageType, frame, cfg.frontend[4]);
+}
+
+std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame,
+                                 int32_t integrationTime) {
+  // Light collected grows with the exposure; 1000 us is the scene's reference exposure.
+  const double exposure = std::max(1, integrationTime) / 1000.0;
   const size_t cols = cfg.columns, rows = cfg.rows;
   std::vector<uint8_t> out(cols * rows * 4, 0);
   const bool known = imageType == 1 || imageType == 2 || (imageType >= 8 && imageType <= 10);
@@ -89,8 +96,10 @@ std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_
                     (static_cast<double>(r) + 0.5 - static_cast<double>(rows) / 2.0) / focal, 1.0};
       const Vec d = scale(ray, 1.0 / std::sqrt(dot(ray, ray)));
       const Hit hit = castRay(d, centre, cfg.seed);
-      const double amplitude = std::max(1.0, 900.0 * hit.albedo * hit.cosine / (hit.t * hit.t) *
-                                                 (1.0 + 0.02 * noise(cfg.seed, f, pixel, 2)));
+      const double amplitude =
+          std::min(static_cast<double>(kAmplitudeSaturation),
+                   std::max(1.0, 900.0 * exposure * hit.albedo * hit.cosine / (hit.t * hit.t) *
+                                     (1.0 + 0.02 * noise(cfg.seed, f, pixel, 2))));
       // Range noise grows where little light comes back, as on a real sensor.
       const double t = hit.t + 0.004 * noise(cfg.seed, f, pixel, 1) * 300.0 / amplitude;
       double value = 0.0;
