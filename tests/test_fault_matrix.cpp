@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -21,7 +22,7 @@ using lvtsim::RpcFault;
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 3;
-constexpr size_t kBlock = 68 + 64 * 50 * 4;  // one image block: header and 64 x 50 floats
+constexpr size_t kBlock = lvtwire::kShortHeader.blockBytes();  // one image block: header and image
 const char* const kMethods[] = {
     "MDAXMLConnectCP",       "MDAXMLSetWorkingMode",  "MDAXMLSetTrigger",  "MDAXMLGetTCPPortCP",
     "MDAXMLGetFrontendData", "MDAXMLSetFrontendData", "MDAXMLDisconnectCP"};

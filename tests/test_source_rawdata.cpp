@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -13,8 +14,8 @@ namespace {
 
 using vyxtest::lastError;
 
-constexpr size_t kImageBytes = 64 * 50 * 4;
-constexpr size_t kBlock68 = 68 + kImageBytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 
 VYXDataDescription filled(unsigned char byte) {
   VYXDataDescription d;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -15,8 +15,8 @@ namespace {
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 1;
-constexpr size_t kImageBytes = 64 * 50 * 4;
-constexpr size_t kBlock68 = 68 + kImageBytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 
 std::string requests(const lvtsim::Camera& cam) {
   const std::vector<uint8_t> r = cam.dataRequests();
@@ -69,8 +69,8 @@ TEST_F(UpdateTest, SendsDThenIAndStoresBothAnswersAsReceived) {
   EXPECT_EQ(bytes.size(), 25736u);
   EXPECT_EQ(bytes, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
   // Each block starts with its own header: word 2 is its image type.
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[8]), 1.0f);
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[kBlock68 + 8]), 2.0f);
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[8]), 1.0f);
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[kBlock68 + 8]), 2.0f);
 
   // The second update starts a new frame and the stream stays aligned: had
   // the first sent a byte too many, it would show up here.
@@ -78,7 +78,7 @@ TEST_F(UpdateTest, SendsDThenIAndStoresBothAnswersAsReceived) {
   EXPECT_EQ(requests(*cam), "didi");
   const std::vector<uint8_t> second = frame();
   EXPECT_EQ(second, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
-  EXPECT_EQ(lvtsim::getFloatBE(&second[12]), 1.0f) << "frame counter of the second 'd' answer";
+  EXPECT_EQ(lvtwire::getFloatBE(&second[12]), 1.0f) << "frame counter of the second 'd' answer";
 }
 
 struct RetryCase {
@@ -104,7 +104,7 @@ TEST_P(UpdateRetryTest, FollowsTheRetryRule) {
   ASSERT_EQ(bytes.size(), 2 * kBlock68) << "a dropped image never reaches the frame";
   EXPECT_EQ(bytes, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
   const size_t block = rc.request == 'd' ? 0 : kBlock68;
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[block + 60]), rc.storedValidity);
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[block + 60]), rc.storedValidity);
   const auto d = description();
   ASSERT_TRUE(d);
   EXPECT_EQ(d->std.subType, 0x6u) << "types 1 and 2, never the dropped image's";
@@ -193,7 +193,7 @@ TEST_F(UpdateTest, EmptyImageGivesABlockOfHeaderOnly) {
   ASSERT_EQ(bytes.size(), 68 + kBlock68);
   EXPECT_EQ(cam->lastAnswer('d').size(), 68u);
   EXPECT_EQ(bytes, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[68 + 8]), 2.0f) << "the 'i' block follows the header";
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[68 + 8]), 2.0f) << "the 'i' block follows the header";
 }
 
 struct ItimeCase {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -18,7 +18,7 @@ namespace {
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 4;
-constexpr size_t kBlock68 = 68 + 64 * 50 * 4;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -11,7 +12,7 @@ namespace {
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 6;
-constexpr size_t kBlock68 = 68 + 64 * 50 * 4;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 
 std::string requests(const lvtsim::Camera& cam) {
   const std::vector<uint8_t> r = cam.dataRequests();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "lvtsim/scene.h"
+#include "lvtwire/frame_format.h"
 #include "sim_fixture.h"
 #include "vyxdatadescription.h"
 
@@ -26,7 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kHeaderBytes = 68, kImageBytes = 12800, kFrameBytes = 2 * (68 + 12800);
+constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes, kImageBytes = lvtwire::kImageBytes,
+                 kFrameBytes = 2 * (kHeaderBytes + kImageBytes);
 const char* const kTypeFiles[] = {"10001_distance", "10002_amplitude", "10004_intensity"};
 
 class TempDir {

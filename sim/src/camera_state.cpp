@@ -139,9 +139,9 @@ Answer CameraState::nextAnswer(char request) {
     facts.imageType = type == cfg.imageTypeFor.end() ? 0 : type->second;
     facts.frame = answered_[request]++;
     facts.request = request;
-    facts.itime0 = frontend_[4];
-    facts.itime1 = frontend_[5];
-    facts.fps = frontend_[7];
+    facts.itime0 = frontend_[lvtwire::frontend::kItime0];
+    facts.itime1 = frontend_[lvtwire::frontend::kItime1];
+    facts.fps = frontend_[lvtwire::frontend::kFps];
   }
 
   const ImageOverride* o = override ? &*override : nullptr;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "lvtsim/address.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim {
 namespace {
@@ -59,7 +60,8 @@ CliOptions parseCli(const std::vector<std::string>& args) {
       opt.camera.seed = static_cast<uint32_t>(parseNumber(arg, value(), 0, UINT32_MAX));
     } else if (arg == "--fps") {
       const auto max = static_cast<uint64_t>(opt.camera.maxFps);
-      opt.camera.frontend[7] = static_cast<int32_t>(parseNumber(arg, value(), 1, max));
+      opt.camera.frontend[lvtwire::frontend::kFps] =
+          static_cast<int32_t>(parseNumber(arg, value(), 1, max));
     } else if (arg == "--replay") {
       opt.replayDir = value();
       if (opt.replayDir.empty()) throw std::invalid_argument("--replay needs a directory");

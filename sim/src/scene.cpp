@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim {
 namespace {
@@ -111,7 +111,7 @@ std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_
           value = t * d.z;
           break;
       }
-      putFloatBE(out.data() + 4 * pixel, static_cast<float>(value));
+      lvtwire::putFloatBE(out.data() + 4 * pixel, static_cast<float>(value));
     }
   }
   return out;
