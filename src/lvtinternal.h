@@ -57,6 +57,7 @@ constexpr int kControlPort = 8080;
 }  // namespace vyxlvt
 
 extern std::map<unsigned int, vyxlvt::PluginData> g_data;
+// The data identifier every raw frame description carries; never advanced.
 extern uint32_t g_did;
 
 bool idOk(unsigned int id);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -26,7 +27,7 @@ class PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
     lvtsim::CameraConfig cfg;
-    cfg.frontend[7] = 10;
+    cfg.frontend[lvtwire::frontend::kFps] = 10;
     cam = vyxtest::startCamera(cfg);
     p = vyxtest::freshPlugin();
     source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);

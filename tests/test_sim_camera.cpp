@@ -21,6 +21,7 @@
 #include "lvtsim/replay.h"
 #include "lvtsim/scene.h"
 #include "lvtwire/frame_format.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -34,22 +35,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kImageBytes = lvtwire::kImageBytes;
 constexpr auto kHangGuard = std::chrono::seconds(20);
 
-// Starts a camera on 127.0.77.x. ctest runs the tests of this file as separate processes in
-// parallel, so x starts from a hash of the test's name and moves on while the address is taken.
-std::unique_ptr<Camera> startCamera(CameraConfig cfg = {}) {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const size_t base = std::hash<std::string>()(std::string(info->test_suite_name()) + info->name());
-  for (size_t attempt = 0; attempt < 60; ++attempt) {
-    cfg.address = "127.0.77." + std::to_string(1 + (base + attempt) % 250);
-    auto cam = std::make_unique<Camera>(cfg);
-    try {
-      cam->start();
-      return cam;
-    } catch (const std::runtime_error&) {
-    }
-  }
-  throw std::runtime_error("no free 127.0.77.x address");
-}
+using vyxtest::startCamera;
 
 bool rpc(const Camera& cam, const char* method, const XmlRpcValue& params, XmlRpcValue& result) {
   XmlRpc::XmlRpcClient client(cam.config().address.c_str(), cam.config().controlPort);

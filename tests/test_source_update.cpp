@@ -268,4 +268,40 @@ TEST_F(UpdateTest, UnknownHandleSendsNothing) {
   EXPECT_EQ(frame().size(), 0u);
 }
 
+// Cameras that take their time: one that paces its images at its frame rate,
+// and one that stops answering in the middle of a frame, on which the data
+// port gives up (after its built-in limit of about ten seconds) instead of
+// waiting for ever. Labelled slow.
+using SlowCamera = UpdateTest;
+
+TEST_F(SlowCamera, ImagesPacedAtAFewFramesPerSecondArrive) {
+  lvtsim::CameraConfig cfg;
+  cfg.realtime = true;
+  cfg.frontend[lvtwire::frontend::kFps] = 4;
+  open(cfg);
+  cam->setSplitIntoSingleBytes(true);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(update(), VYX_OK) << "update " << i;
+    EXPECT_EQ(frame(), joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
+  }
+  EXPECT_EQ(requests(*cam), "dididi");
+}
+
+TEST_F(SlowCamera, SilenceInTheMiddleOfAFrameLosesTheConnection) {
+  lvtsim::ImageOverride silent;
+  silent.silent = true;
+  cam->queueImage('i', silent);
+
+  EXPECT_EQ(update(), VYX_RUNTIME_ERROR);
+  EXPECT_EQ(lastError(*p, kId), "connection lost");
+  EXPECT_EQ(source->rawSize(), kBlock68);
+  EXPECT_EQ(requests(*cam), "di");
+
+  // The connection was dropped: the next update fails without a request.
+  EXPECT_EQ(update(), VYX_RUNTIME_ERROR);
+  EXPECT_EQ(lastError(*p, kId), "connection lost");
+  cam->stop();  // releases the silent answer
+  EXPECT_EQ(requests(*cam), "di");
+}
+
 }  // namespace
