@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "camera_fixture.h"
 #include "lvtwire/frame_format.h"
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
 
 namespace {
 
@@ -56,17 +55,9 @@ std::vector<uint8_t> joined(std::vector<uint8_t> a, const std::vector<uint8_t>& 
   return a;
 }
 
-class RawDataTest : public ::testing::Test {
+class RawDataTest : public vyxtest::OpenCameraTest {
  protected:
-  void open(unsigned int id, lvtsim::CameraConfig cfg = {}) {
-    cam = vyxtest::startCamera(cfg);
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, id, cam->config().address);
-  }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
+  void open(unsigned int id, lvtsim::CameraConfig cfg = {}) { openCamera(id, std::move(cfg)); }
 };
 
 TEST_F(RawDataTest, GoodFrameIsHandedOutWhole) {

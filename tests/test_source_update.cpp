@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "camera_fixture.h"
 #include "lvtwire/frame_format.h"
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
 
 namespace {
 
@@ -28,16 +27,9 @@ std::vector<uint8_t> joined(std::vector<uint8_t> a, const std::vector<uint8_t>& 
   return a;
 }
 
-class UpdateTest : public ::testing::Test {
+class UpdateTest : public vyxtest::OpenCameraTest {
  protected:
-  // Opens a fresh plug-in on a fresh camera, closing what was open before.
-  void open(lvtsim::CameraConfig cfg = {}) {
-    source.reset();
-    p.reset();
-    cam = vyxtest::startCamera(cfg);
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);
-  }
+  void open(lvtsim::CameraConfig cfg = {}) { openCamera(kId, std::move(cfg)); }
   void SetUp() override { open(); }
 
   int update() { return (*p)->vyxpUpdate(kId); }
@@ -56,10 +48,6 @@ class UpdateTest : public ::testing::Test {
     if (rc != VYX_OK) return std::nullopt;
     return d;
   }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
 };
 
 TEST_F(UpdateTest, SendsDThenIAndStoresBothAnswersAsReceived) {

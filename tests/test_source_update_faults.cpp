@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "camera_fixture.h"
 #include "lvtwire/frame_format.h"
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
 
 namespace {
 
@@ -33,21 +32,13 @@ long peakResidentKiB() {
   return usage.ru_maxrss;
 }
 
-class UpdateFaultTest : public ::testing::Test {
+class UpdateFaultTest : public vyxtest::OpenCameraTest {
  protected:
-  void SetUp() override {
-    cam = vyxtest::startCamera();
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);
-  }
+  void SetUp() override { openCamera(kId); }
 
   int update() { return (*p)->vyxpUpdate(kId); }
 
   size_t frameSize() const { return source->rawSize(); }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
 };
 
 struct BrokenHeader {
