@@ -5,8 +5,10 @@
 #   cppcheck (warning, performance and portability checks).
 # usage: scripts/lint.sh BUILD_DIR
 # BUILD_DIR is a configured build; its compile_commands.json supplies the
-# flags. Only the files of the project's own folders that the build compiles
-# are checked (and the project headers they include).
+# flags. clang-format checks every tracked .cpp and .h file (tests, benchmarks
+# and fuzzers included); clang-tidy and cppcheck check the files of the
+# product's folders that the build compiles (and the project headers they
+# include).
 # Findings that are false positives are suppressed where they occur, with a
 # comment that says why (NOLINT / cppcheck-suppress).
 set -euo pipefail
@@ -19,7 +21,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/compile_commands.json" ]; then
 fi
 build=$(cd "$1" && pwd)
 jobs=${JOBS:-$(nproc)}
-dirs=(src wire vyxnetwork host sim tools tests bench fuzz)
+dirs=(src wire vyxnetwork host sim tools)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -15,7 +15,6 @@ namespace {
 // Images in a raw frame follow one another at the stride of one image's
 // pixels plus its header.
 constexpr uint64_t kImageWords = lvtwire::kPixelWords;
-constexpr uint32_t kTypeWord = lvtwire::word::kImageType;
 
 // Reverses the bytes of every 32-bit word. Works on the bits, not on float
 // values, so every pattern (NaNs included) arrives unchanged.
@@ -105,17 +104,17 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
   fmtOut[0].std.subType = 0;
   fmtOut[0].std.numSubImages = 1;
 
-  // Word 2 of each image header carries the image type; the first within 0.5
+  // The type word of each image header carries the image type; the first within 0.5
   // of the request wins (a type word that is not a number matches too).
   const auto* inp = static_cast<const unsigned char*>(input[idx]);
   const uint64_t words = in.size / 4u;
   const float requested = static_cast<float>(imageType);
-  uint64_t dptr = kTypeWord;
+  uint64_t dptr = lvtwire::word::kImageType;
   while (dptr < words && std::fabs(lvtwire::getFloatBE(inp + 4 * dptr) - requested) > 0.5f) {
     dptr += headerSize + kImageWords;
   }
   // The matched image's pixels must lie inside the block as well.
-  const uint64_t firstPixel = dptr + headerSize - kTypeWord;
+  const uint64_t firstPixel = dptr + headerSize - lvtwire::word::kImageType;
   if (dptr >= words || firstPixel + pixels > words)
     refuse("could not find requested data", VYX_NOT_AVAILABLE);
 

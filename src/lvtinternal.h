@@ -134,9 +134,9 @@ int sourceGuarded(unsigned int id, Body&& body) noexcept {
 
 // The common start of the source entry points that read or edit an
 // instance record: an unknown handle is refused, and so is a null pointer
-// the call must use.
+// the call must use. Never throws: sourceGuarded catches everything.
 template <typename Body>
-int withSourceRecord(unsigned int id, const void* required, Body&& body) noexcept {
+int withSourceRecord(unsigned int id, const void* required, Body&& body) {
   return sourceGuarded(id, [&]() -> int {
     PluginData& dat = lvt::recordOf(g_data, id);
     lvt::requireArgument(required);
@@ -146,7 +146,7 @@ int withSourceRecord(unsigned int id, const void* required, Body&& body) noexcep
 
 // For calls that take no pointer.
 template <typename Body>
-int withSourceRecord(unsigned int id, Body&& body) noexcept {
+int withSourceRecord(unsigned int id, Body&& body) {
   return withSourceRecord(id, &id, body);
 }
 

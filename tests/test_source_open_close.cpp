@@ -190,21 +190,6 @@ struct CallFault {
   bool opens;  // a call whose answer is not used takes any answer as success
 };
 
-std::string faultName(RpcFault f) {
-  switch (f) {
-    case RpcFault::Fault:
-      return "Fault";
-    case RpcFault::WrongShape:
-      return "WrongShape";
-    case RpcFault::ShortArray:
-      return "ShortArray";
-    case RpcFault::Close:
-      return "Close";
-    default:
-      return "Other";
-  }
-}
-
 class OpeningCallFault : public OpenCloseTest, public ::testing::WithParamInterface<CallFault> {};
 
 TEST_P(OpeningCallFault, OutcomeAndCallsMade) {
@@ -260,7 +245,7 @@ std::vector<CallFault> allCallFaults() {
 INSTANTIATE_TEST_SUITE_P(EveryCall, OpeningCallFault, ::testing::ValuesIn(allCallFaults()),
                          [](const ::testing::TestParamInfo<CallFault>& info) {
                            return std::string(info.param.method).substr(6) + "_" +
-                                  faultName(info.param.fault);
+                                  vyxtest::rpcFaultName(info.param.fault);
                          });
 
 // --- closing -------------------------------------------------------------------

@@ -99,9 +99,7 @@ TEST_P(UpdateRetryTest, FollowsTheRetryRule) {
 }
 
 lvtsim::ImageOverride validity(float v) {
-  lvtsim::ImageOverride o;
-  o.validity = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::validity, v);
 }
 
 lvtsim::ImageOverride imageTypeZero(float validityWord) {

@@ -50,15 +50,10 @@ struct BrokenHeader {
 void PrintTo(const BrokenHeader& c, std::ostream* os) { *os << c.name; }
 
 lvtsim::ImageOverride headerSize(float v) {
-  lvtsim::ImageOverride o;
-  o.headerSize = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::headerSize, v);
 }
-
 lvtsim::ImageOverride dataSize(float v) {
-  lvtsim::ImageOverride o;
-  o.size = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::size, v);
 }
 
 class BrokenHeaderTest : public UpdateFaultTest,
@@ -125,15 +120,10 @@ struct OddWord {
 void PrintTo(const OddWord& c, std::ostream* os) { *os << c.name; }
 
 lvtsim::ImageOverride imageType(float v) {
-  lvtsim::ImageOverride o;
-  o.imageType = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::imageType, v);
 }
-
 lvtsim::ImageOverride validity(float v) {
-  lvtsim::ImageOverride o;
-  o.validity = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::validity, v);
 }
 
 class OddWordTest : public UpdateFaultTest, public ::testing::WithParamInterface<OddWord> {};

@@ -96,9 +96,12 @@ Frontend CameraState::writeFrontend(Frontend values) {
     maxFps = maxFps_;
     adjust = adjust_;
   }
-  values[7] = std::clamp<int32_t>(values[7], minFps, maxFps);
-  values[4] = std::clamp(values[4], kMinIntegrationTime, kMaxIntegrationTime);
-  values[5] = std::clamp(values[5], kMinIntegrationTime, kMaxIntegrationTime);
+  namespace word = lvtwire::frontend;
+  values[word::kFps] = std::clamp<int32_t>(values[word::kFps], minFps, maxFps);
+  values[word::kItime0] =
+      std::clamp(values[word::kItime0], kMinIntegrationTime, kMaxIntegrationTime);
+  values[word::kItime1] =
+      std::clamp(values[word::kItime1], kMinIntegrationTime, kMaxIntegrationTime);
   // Run without the lock so the adjustment may look at the camera (e.g. the previous rate).
   if (adjust) adjust(values);
   std::lock_guard<std::mutex> lock(mu_);
