@@ -72,7 +72,7 @@ extern "C" int vyxpPlatformCommand(unsigned int id, char* result, size_t maxLen,
       lvt::copyText(result, maxLen, "OK");
       return VYX_OK;
     }
-    throw lvt::Refusal{VYX_NOT_SUPPORTED, "command not available"};
+    lvt::refuse(VYX_NOT_SUPPORTED, "command not available");
   });
 }
 
@@ -98,6 +98,6 @@ extern "C" int vyxpGetInfo(unsigned int id, char* result, size_t maxLen, const c
       lvt::copyText(result, maxLen, fpsBuf);
       return VYX_OK;
     }
-    throw lvt::Refusal{VYX_NOT_AVAILABLE, "unknown identifier"};
+    lvt::refuse(VYX_NOT_AVAILABLE, "unknown identifier");
   });
 }

@@ -61,12 +61,10 @@ void swapWords(const unsigned char* in, unsigned char* out, size_t words) {
   }
 }
 
-[[noreturn]] void refuse(const char* text, int code) { throw lvt::Refusal{code, text}; }
-
 int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void** output,
             unsigned int numIn, DataDescription* fmtIn, void** input) {
   processlvt::instanceOf(id);
-  if (numIn == 0) refuse("need at least one input data block", VYX_NOT_SUPPORTED);
+  if (numIn == 0) lvt::refuse(VYX_NOT_SUPPORTED, "need at least one input data block");
   lvt::requireArgument(fmtIn);
 
   unsigned int idx = 0;
@@ -75,24 +73,24 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
   }
   const DataDescription in = fmtIn[idx];  // a copy: fmtOut may alias it
   const auto layout = lvt::layoutOfRawType(in.type);
-  if (!layout) refuse("input data type not supported", VYX_NOT_SUPPORTED);
+  if (!layout) lvt::refuse(VYX_NOT_SUPPORTED, "input data type not supported");
   const uint32_t headerSize = layout->words();
 
   // Without an output description there is no type to check.
   if (numOut == 0 || fmtOut == nullptr)
-    refuse("need exactly one output data block", VYX_NOT_SUPPORTED);
+    lvt::refuse(VYX_NOT_SUPPORTED, "need exactly one output data block");
   const int imageType = processlvt::imageTypeFor(fmtOut[0].type);
-  if (imageType < 0) refuse("output data type not supported", VYX_NOT_SUPPORTED);
-  if (numOut != 1) refuse("need exactly one output data block", VYX_NOT_SUPPORTED);
+  if (imageType < 0) lvt::refuse(VYX_NOT_SUPPORTED, "output data type not supported");
+  if (numOut != 1) lvt::refuse(VYX_NOT_SUPPORTED, "need exactly one output data block");
 
   // Columns x rows fits in 64 bits but four times that may not, so the
   // pixels are compared with the whole floats the capacity holds: a product
   // must never wrap into a small size that fits.
   const uint64_t pixels = uint64_t{in.std.numColumns} * in.std.numRows;
-  if (pixels > fmtOut[0].size / 4u) refuse("not enough memory provided", VYX_BUFFER_TOO_SMALL);
+  if (pixels > fmtOut[0].size / 4u) lvt::refuse(VYX_BUFFER_TOO_SMALL, "not enough memory provided");
   const uint32_t sizeNeeded = static_cast<uint32_t>(pixels * 4u);
   if (output == nullptr || output[0] == nullptr || input == nullptr || input[idx] == nullptr)
-    refuse(lvt::kNullArgument, VYX_INVALID_VALUE);
+    lvt::refuse(VYX_INVALID_VALUE, lvt::kNullArgument);
 
   const DataDescription temp = fmtOut[0];
   fmtOut[0] = in;
@@ -116,7 +114,7 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
   // The matched image's pixels must lie inside the block as well.
   const uint64_t firstPixel = dptr + headerSize - lvtwire::word::kImageType;
   if (dptr >= words || firstPixel + pixels > words)
-    refuse("could not find requested data", VYX_NOT_AVAILABLE);
+    lvt::refuse(VYX_NOT_AVAILABLE, "could not find requested data");
 
   swapWords(inp + 4 * firstPixel, static_cast<unsigned char*>(output[0]),
             static_cast<size_t>(pixels));

@@ -22,7 +22,7 @@ void setErrorSlot(const char* text) { g_data[0].errorMessage = text; }
 
 PluginData& cameraOf(unsigned int id) {
   PluginData& dat = lvt::recordOf(g_data, id);
-  if (!dat.xmlRpc || !dat.sock) throw lvt::Refusal{VYX_INVALID_HANDLE, ""};
+  if (!dat.xmlRpc || !dat.sock) lvt::refuse(VYX_INVALID_HANDLE, "");
   return dat;
 }
 

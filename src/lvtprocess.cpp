@@ -37,7 +37,7 @@ using processlvt::processingGuarded;
 
 extern "C" int vyxpInitProcessingPlugin(unsigned int handle, const char* /*param*/) {
   return processingGuarded(0, [&]() -> int {
-    if (pidOk(handle)) throw lvt::Refusal{VYX_INVALID_VALUE, "handle already exists"};
+    if (pidOk(handle)) lvt::refuse(VYX_INVALID_VALUE, "handle already exists");
     g_pdata.emplace(handle, processlvt::PluginData());
     return VYX_OK;
   });
@@ -47,7 +47,7 @@ extern "C" int vyxpConfigureProcess(unsigned int id, char* /*result*/, size_t /*
                                     const char* /*cmd*/) {
   return processingGuarded(id, [&]() -> int {
     instanceOf(id);
-    throw lvt::Refusal{VYX_NOT_SUPPORTED, "command not available"};
+    lvt::refuse(VYX_NOT_SUPPORTED, "command not available");
   });
 }
 

@@ -24,7 +24,7 @@ extern "C" int vyxpGetRawDataDescription(unsigned int id, VYXDataDescription* re
     VYXDataDescription rdd;
     std::memset(&rdd, 0, sizeof rdd);  // reserved and userData0 are never assigned
     const auto type = lvt::rawTypeForVersion(dat.version);
-    if (!type) throw lvt::Refusal{VYX_NOT_SUPPORTED, "unknown raw data format"};
+    if (!type) lvt::refuse(VYX_NOT_SUPPORTED, "unknown raw data format");
     rdd.type = *type;
     rdd.subHeaderType = VYX_SUBHEADER_IMAGE;
     rdd.std.numSubImages = 0;

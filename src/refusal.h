@@ -17,19 +17,21 @@ struct Refusal {
   const char* text;
 };
 
+[[noreturn]] inline void refuse(int code, const char* text) { throw Refusal{code, text}; }
+
 // The record a handle names in a plug-in's registry. An unknown handle is
 // refused with VYX_INVALID_HANDLE and an empty text, which the barrier
 // stores in that plug-in's error slot.
 template <typename Registry>
 typename Registry::mapped_type& recordOf(Registry& registry, unsigned int id) {
   auto it = registry.find(id);
-  if (it == registry.end()) throw Refusal{VYX_INVALID_HANDLE, ""};
+  if (it == registry.end()) refuse(VYX_INVALID_HANDLE, "");
   return it->second;
 }
 
 // A pointer the call must use.
 inline void requireArgument(const void* pointer) {
-  if (pointer == nullptr) throw Refusal{VYX_INVALID_VALUE, kNullArgument};
+  if (pointer == nullptr) refuse(VYX_INVALID_VALUE, kNullArgument);
 }
 
 }  // namespace lvt
