@@ -37,9 +37,11 @@ struct PluginData {
   std::unique_ptr<XmlRpc::XmlRpcClient> xmlRpc;
   lvt::FrameBuffer data;
   std::string errorMessage;
+  // Integration times named by the last image header, for the frame's
+  // description; the camera's settings are in frontendData.
   int32_t itime0 = -1;
   int32_t itime1 = -1;
-  uint32_t fps = 0;
+  uint32_t fps = 0;  // a copy of the frame rate word of frontendData; nothing reads it
   std::array<int32_t, lvtwire::kFrontendWords> frontendData{};
   uint32_t version = 0;  // no frame format known before the first header
   // Kept as a vector so that a steady stream of updates reuses its storage.
