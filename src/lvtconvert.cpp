@@ -72,7 +72,7 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
     if (lvt::isRawFrame(fmtIn[c].type)) idx = c;
   }
   const DataDescription in = fmtIn[idx];  // a copy: fmtOut may alias it
-  const auto layout = lvt::layoutOfRawType(in.type);
+  const lvtwire::HeaderLayout* layout = lvt::layoutOfRawType(in.type);
   if (!layout) lvt::refuse(VYX_NOT_SUPPORTED, "input data type not supported");
   const uint32_t headerSize = layout->words();
 

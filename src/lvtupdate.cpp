@@ -84,7 +84,7 @@ void acquireFrame(vyxlvt::PluginData& dat) {
         sock.receiveMessage(sizeWords, &frame[oldSize]);
         const uint32_t size = lengthWord(lvt::headerWord(&frame[oldSize], word::kDataSize));
         const uint32_t headerSize = lengthWord(lvt::headerWord(&frame[oldSize], word::kHeaderSize));
-        if (const auto layout = lvtwire::layoutForHeaderBytes(headerSize))
+        if (const auto* layout = lvtwire::layoutForHeaderBytes(headerSize))
           dat.version = layout->version;
         if (headerSize < kMinHeaderBytes) throw BrokenStream("header too short");
 

@@ -12,12 +12,12 @@ namespace lvt {
 
 inline bool isRawFrame(uint32_t type) { return type == VYX_TYPE_50003 || type == VYX_TYPE_50004; }
 
-// The header layout of the images in a raw frame of this type; none for any
+// The header layout of the images in a raw frame of this type; null for any
 // other type.
-inline std::optional<lvtwire::HeaderLayout> layoutOfRawType(uint32_t type) {
-  if (type == VYX_TYPE_50003) return lvtwire::kShortHeader;
-  if (type == VYX_TYPE_50004) return lvtwire::kLongHeader;
-  return std::nullopt;
+inline const lvtwire::HeaderLayout* layoutOfRawType(uint32_t type) {
+  if (type == VYX_TYPE_50003) return &lvtwire::kShortHeader;
+  if (type == VYX_TYPE_50004) return &lvtwire::kLongHeader;
+  return nullptr;
 }
 
 // The raw frame type of a frame format version; none for an unknown version.

@@ -32,21 +32,23 @@ struct HeaderLayout {
   constexpr uint32_t words() const { return bytes / kWordBytes; }
   constexpr uint32_t blockBytes() const { return bytes + kImageBytes; }  // header and one image
 };
-constexpr HeaderLayout kShortHeader{68, 1007};
-constexpr HeaderLayout kLongHeader{412, 1013};
+inline constexpr HeaderLayout kShortHeader{68, 1007};
+inline constexpr HeaderLayout kLongHeader{412, 1013};
 
-// The layout a header size word names, or none for any other size.
-constexpr std::optional<HeaderLayout> layoutForHeaderBytes(uint32_t bytes) {
-  if (bytes == kShortHeader.bytes) return kShortHeader;
-  if (bytes == kLongHeader.bytes) return kLongHeader;
-  return std::nullopt;
+// The layout a header size word names, or null for any other size. (A
+// pointer rather than an optional: it stays in a register on the
+// conversion's per-call path.)
+constexpr const HeaderLayout* layoutForHeaderBytes(uint32_t bytes) {
+  if (bytes == kShortHeader.bytes) return &kShortHeader;
+  if (bytes == kLongHeader.bytes) return &kLongHeader;
+  return nullptr;
 }
 
-// The layout of a format version, or none for an unknown version.
-constexpr std::optional<HeaderLayout> layoutForVersion(uint32_t version) {
-  if (version == kShortHeader.version) return kShortHeader;
-  if (version == kLongHeader.version) return kLongHeader;
-  return std::nullopt;
+// The layout of a format version, or null for an unknown version.
+constexpr const HeaderLayout* layoutForVersion(uint32_t version) {
+  if (version == kShortHeader.version) return &kShortHeader;
+  if (version == kLongHeader.version) return &kLongHeader;
+  return nullptr;
 }
 
 // ---- Header word indices.
