@@ -18,6 +18,7 @@
 #include "acquisition_rig.h"
 #include "bare_client.h"
 #include "counting_allocator.h"
+#include "lvtwire/frame_format.h"
 #include "paired_batches.h"
 #include "summary_reporter.h"
 
@@ -25,8 +26,8 @@ namespace {
 
 constexpr unsigned kId = 1;
 constexpr unsigned kProbeId = 77;  // a processing handle for the allocation hook check
-constexpr size_t kHeaderBytes = 68;
-constexpr size_t kImageBytes = 64 * 50 * 4;
+constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
 constexpr int kBatch = 32;             // frames per client before the other takes over
 constexpr int kPairedIterations = 40;  // batches of each client per repetition
 constexpr int kPairedRepetitions = 10;

@@ -14,6 +14,7 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
+#include "lvtwire/frame_format.h"
 #include "paired_batches.h"
 #include "summary_reporter.h"
 
@@ -21,8 +22,8 @@ namespace {
 
 constexpr unsigned kId = 1;
 constexpr unsigned kPid = 1;
-constexpr size_t kHeaderBytes = 68;
-constexpr size_t kImageBytes = 64 * 50 * 4;
+constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
 constexpr size_t kFrameBytes = 2 * (kHeaderBytes + kImageBytes);
 
 struct Road {

@@ -22,6 +22,7 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
+#include "lvtwire/frame_format.h"
 #include "paired_batches.h"
 #include "summary_reporter.h"
 
@@ -30,8 +31,8 @@ namespace {
 constexpr int kMaxCameras = 16;
 constexpr int kCounts[] = {1, 4, 16};
 constexpr unsigned kFirstId = 1;
-constexpr size_t kHeaderBytes = 68;
-constexpr size_t kImageBytes = 64 * 50 * 4;
+constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
 constexpr int kBatchFrames = 32;  // frames per size and client in one paired batch
 constexpr int kPairedIterations = 40;
 constexpr int kPairedRepetitions = 10;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "lvtwire/frame_format.h"
 
 namespace {
 
@@ -56,8 +57,8 @@ uint32_t outputType(ByteReader& in) {
 void dimensions(ByteReader& in, VYXDataDescription& d) {
   switch (in.byte() % 4) {
     case 0:
-      d.std.numColumns = 64;
-      d.std.numRows = 50;
+      d.std.numColumns = lvtwire::kColumns;
+      d.std.numRows = lvtwire::kRows;
       break;
     case 1:
       d.std.numColumns = in.byte();

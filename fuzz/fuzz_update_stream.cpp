@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "lvtwire/frame_format.h"
 #include "sim_fixture.h"
 #include "stream_peer.h"
 
@@ -76,7 +77,8 @@ size_t inspect(const vyxhost::EntryPoints& p) {
   require(code == VYX_OK || code == VYX_NOT_SUPPORTED, "description is given or refused");
   if (code == VYX_OK) {
     require(description.size == size, "the description states the frame's size");
-    require(description.std.numColumns == 64 && description.std.numRows == 50,
+    require(description.std.numColumns == lvtwire::kColumns &&
+                description.std.numRows == lvtwire::kRows,
             "the description states the camera's image");
     if (size > 0) convert(p, description, frame);
   }

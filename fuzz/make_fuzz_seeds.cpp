@@ -16,6 +16,7 @@
 
 #include "control_answers.h"
 #include "fuzz_support.h"
+#include "lvtwire/frame_format.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -205,11 +206,11 @@ int main(int argc, char** argv) {
   small.rows = 2;
   const CameraFrame tiny = grab(small);
   lvtsim::CameraConfig longHeaders = small;
-  longHeaders.headerSize = 412;
+  longHeaders.headerSize = lvtwire::kLongHeader.bytes;
   const CameraFrame tinyLong = grab(longHeaders);
   const CameraFrame full = grab({});
   lvtsim::CameraConfig fullLongConfig;
-  fullLongConfig.headerSize = 412;
+  fullLongConfig.headerSize = lvtwire::kLongHeader.bytes;
   const CameraFrame fullLong = grab(fullLongConfig);
 
   const std::string stream = root + "/fuzz_update_stream";

@@ -2,11 +2,11 @@
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "vyxhost/vyxhost.h"
 

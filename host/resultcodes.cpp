@@ -26,8 +26,8 @@ const char* resultName(int code) {
 }
 
 CallError::CallError(const std::string& call, int code, std::string text)
-    : std::runtime_error(call + " failed: " + resultName(code) + " (" + std::to_string(code) +
-                         ")" + (text.empty() ? std::string() : ": " + text)),
+    : std::runtime_error(call + " failed: " + resultName(code) + " (" + std::to_string(code) + ")" +
+                         (text.empty() ? std::string() : ": " + text)),
       code_(code),
       text_(std::move(text)) {}
 

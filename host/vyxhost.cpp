@@ -1,10 +1,10 @@
+#include "vyxhost/vyxhost.h"
+
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
-
-#include "vyxhost/vyxhost.h"
 
 namespace vyxhost {
 
@@ -16,7 +16,8 @@ class PrivateCopy {
  public:
   explicit PrivateCopy(const std::string& path) {
     char dirTemplate[] = "/tmp/vyxhost-XXXXXX";
-    if (::mkdtemp(dirTemplate) == nullptr) throw LoadError("cannot create a private copy of " + path);
+    if (::mkdtemp(dirTemplate) == nullptr)
+      throw LoadError("cannot create a private copy of " + path);
     dir_ = dirTemplate;
     copy_ = dir_ + "/" + path.substr(path.find_last_of('/') + 1);
     std::ifstream in(path, std::ios::binary);
@@ -71,8 +72,7 @@ Plugin::Plugin(const std::string& path, Mode mode) : path_(path) {
       }
       return symbol;
     };
-#define VYXHOST_RESOLVE(name) \
-  api_.name = reinterpret_cast<decltype(api_.name)>(resolve(#name));
+#define VYXHOST_RESOLVE(name) api_.name = reinterpret_cast<decltype(api_.name)>(resolve(#name));
     VYXHOST_ENTRY_POINTS(VYXHOST_RESOLVE)
 #undef VYXHOST_RESOLVE
     api_.pidOk = reinterpret_cast<decltype(api_.pidOk)>(resolve("pidOk"));

@@ -62,7 +62,7 @@ typedef struct VYXDataDescription {
 typedef VYXDataDescription DataDescription;
 
 #ifdef __cplusplus
-}  /* extern "C" */
+} /* extern "C" */
 
 #include <cstddef>
 

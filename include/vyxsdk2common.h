@@ -8,13 +8,13 @@ extern "C" {
 #endif
 
 #define VYX_OK 0
-#define VYX_RUNTIME_ERROR 1026   /* 0x402 */
-#define VYX_INVALID_VALUE 1027   /* 0x403 */
-#define VYX_INVALID_HANDLE 2049  /* 0x801 */
-#define VYX_NOT_SUPPORTED 2050   /* 0x802 */
+#define VYX_RUNTIME_ERROR 1026    /* 0x402 */
+#define VYX_INVALID_VALUE 1027    /* 0x403 */
+#define VYX_INVALID_HANDLE 2049   /* 0x801 */
+#define VYX_NOT_SUPPORTED 2050    /* 0x802 */
 #define VYX_BUFFER_TOO_SMALL 2051 /* 0x803 */
-#define VYX_COULD_NOT_OPEN 4098  /* 0x1002 */
-#define VYX_NOT_AVAILABLE 4099   /* 0x1003 */
+#define VYX_COULD_NOT_OPEN 4098   /* 0x1002 */
+#define VYX_NOT_AVAILABLE 4099    /* 0x1003 */
 
 /* The plug-in interface version this object implements. */
 #define VYX_INTERFACE_VERSION 66049u /* 0x00010201 */

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Static checks of the project's own code, both of which must be clean:
+# Static checks of the project's own code, all of which must be clean:
+#   clang-format: every tracked C++ file is formatted as .clang-format says;
 #   clang-tidy with the checks of .clang-tidy (every finding is an error), and
 #   cppcheck (warning, performance and portability checks).
 # usage: scripts/lint.sh BUILD_DIR
 # BUILD_DIR is a configured build; its compile_commands.json supplies the
-# flags. Only the files of src/, vyxnetwork/, host/, sim/, tools/ and viewer/ that the
-# build compiles are checked (and the project headers they include).
+# flags. clang-format checks every tracked .cpp and .h file (tests, benchmarks
+# and fuzzers included); clang-tidy and cppcheck check the files of the
+# product's folders that the build compiles (and the project headers they
+# include).
 # Findings that are false positives are suppressed where they occur, with a
 # comment that says why (NOLINT / cppcheck-suppress).
 set -euo pipefail
@@ -18,7 +21,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/compile_commands.json" ]; then
 fi
 build=$(cd "$1" && pwd)
 jobs=${JOBS:-$(nproc)}
-dirs=(src vyxnetwork host sim tools viewer)
+dirs=(src wire vyxnetwork host sim tools viewer python gstreamer)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -45,16 +48,26 @@ if [ "$count" -eq 0 ]; then
 fi
 
 status=0
+echo "== clang-format"
+if ! git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; then
+  echo "clang-format: findings above (./run format fixes them)"
+  status=1
+else
+  echo "clang-format: clean"
+fi
+
 dir_pattern=$(IFS='|'; echo "${dirs[*]}|include")
 echo "== clang-tidy: $count files"
+tidy=0
 if ! xargs -P "$jobs" -n 4 clang-tidy -p "$work" --quiet \
        --header-filter="^$root/($dir_pattern)/" <"$work/files" >"$work/tidy.log" 2>&1; then
+  tidy=1
   status=1
 fi
 # Only the findings and their context, not clang-tidy's progress chatter.
 grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated|^Suppressed [0-9]+ warnings|^Use -header-filter|^Error while processing' \
   "$work/tidy.log" || true
-if [ "$status" -ne 0 ]; then echo "clang-tidy: findings above"; else echo "clang-tidy: clean"; fi
+if [ "$tidy" -ne 0 ]; then echo "clang-tidy: findings above"; else echo "clang-tidy: clean"; fi
 
 echo "== cppcheck"
 if ! cppcheck --project="$work/compile_commands.json" --enable=warning,performance,portability \

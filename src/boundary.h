@@ -6,17 +6,25 @@
 #include <new>
 #include <string>
 
+#include "refusal.h"
 #include "vyxsdk2common.h"
 
 namespace lvt {
 
-// Runs body and returns its result code. Anything it throws that the entry
-// point did not handle itself becomes VYX_RUNTIME_ERROR, with a short text
-// handed to store (which must not throw either).
+// Runs body and returns its result code. A Refusal it throws gives its code,
+// its text handed to store. Anything else it throws that the entry point did
+// not handle itself becomes VYX_RUNTIME_ERROR, with a short text handed to
+// store.
 template <typename Body, typename Store>
 int guarded(Body&& body, Store&& store) noexcept {
   try {
     return body();
+  } catch (const Refusal& refusal) {
+    try {
+      store(refusal.text);
+      return refusal.code;
+    } catch (...) {
+    }
   } catch (const std::bad_alloc&) {
     try {
       store("out of memory");

@@ -5,18 +5,15 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 
-#include "vyxnetwork.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvt {
 
 // Word k of a header that holds at least k + 1 words.
 inline float headerWord(const char* header, unsigned k) {
-  float raw;
-  std::memcpy(&raw, header + 4 * static_cast<size_t>(k), sizeof raw);
-  return vyx::htonf(raw);
+  return lvtwire::getFloatBE(header + lvtwire::kWordBytes * k);
 }
 
 // Truncates toward zero to a 64-bit integer and keeps its low 32 bits, so

@@ -15,7 +15,7 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
       return VYX_INVALID_VALUE;
     }
     if (param == nullptr) {  // no address to open: refused like every other null argument
-      setErrorSlot(vyxlvt::kNullArgument);
+      setErrorSlot(lvt::kNullArgument);
       return VYX_INVALID_VALUE;
     }
     dat.url = param;
@@ -36,7 +36,8 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
       vyxlvt::sendXMLCommand1<int>(rpc, "MDAXMLSetWorkingMode", 1);
       vyxlvt::sendXMLCommand2<int, int>(rpc, "MDAXMLSetTrigger", 0, 3);
       // Only the low 16 bits of the answer name the port.
-      dat.dataPort = static_cast<uint16_t>(vyxlvt::sendXMLRCommand0<int>(rpc, "MDAXMLGetTCPPortCP"));
+      dat.dataPort =
+          static_cast<uint16_t>(vyxlvt::sendXMLRCommand0<int>(rpc, "MDAXMLGetTCPPortCP"));
       vyxlvt::getFrontendData(&dat);
     } catch (...) {
       setErrorSlot("camera connection");

@@ -27,25 +27,17 @@ extern "C" int vyxpGetLastError(unsigned int id, char* msg, size_t maxLen) {
 
 extern "C" int vyxpDeinitPlugin(unsigned int id) {
   return vyxlvt::sourceGuarded(id, [&]() -> int {
-    if (idOk(id)) {
-      vyxlvt::PluginData* dat = vyxlvt::openCamera(id);
-      if (dat == nullptr) {  // the error slot: nothing to close
-        vyxlvt::setErrorSlot("");
-        return VYX_INVALID_HANDLE;
-      }
-      try {
-        vyxlvt::sendXMLCommand1<const char*>(dat->xmlRpc.get(), "MDAXMLDisconnectCP",
-                                             vyxlvt::kDisconnectAddress);
-      } catch (...) {
-        dat->errorMessage.clear();
-        return VYX_RUNTIME_ERROR;  // still open: the host may try again
-      }
-      if (dat->sock->isConnected()) dat->sock->disconnect();
-      g_data.erase(id);  // releases the socket and the client
-      return VYX_OK;
+    if (!idOk(id) && pidOk(id)) return VYX_OK;  // processing instances hold nothing to close
+    vyxlvt::PluginData& dat = vyxlvt::cameraOf(id);
+    try {
+      vyxlvt::sendXMLCommand1<const char*>(dat.xmlRpc.get(), "MDAXMLDisconnectCP",
+                                           vyxlvt::kDisconnectAddress);
+    } catch (...) {
+      dat.errorMessage.clear();
+      return VYX_RUNTIME_ERROR;  // still open: the host may try again
     }
-    if (pidOk(id)) return VYX_OK;
-    vyxlvt::setErrorSlot("");
-    return VYX_INVALID_HANDLE;
+    if (dat.sock->isConnected()) dat.sock->disconnect();
+    g_data.erase(id);  // releases the socket and the client
+    return VYX_OK;
   });
 }

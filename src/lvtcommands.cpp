@@ -41,7 +41,7 @@ int setFrameRate(unsigned int id, vyxlvt::PluginData& dat, char* result, size_t 
     dat.errorMessage.clear();
     return VYX_INVALID_VALUE;
   }
-  dat.frontendData[7] = static_cast<int32_t>(fps);
+  dat.frontendData[lvtwire::frontend::kFps] = static_cast<int32_t>(fps);
   try {
     vyxlvt::setFrontendData(id);
     vyxlvt::getFrontendData(id);
@@ -49,7 +49,7 @@ int setFrameRate(unsigned int id, vyxlvt::PluginData& dat, char* result, size_t 
     dat.errorMessage = "setting failed";
     return VYX_RUNTIME_ERROR;
   }
-  if (dat.frontendData[7] != static_cast<int32_t>(fps)) {
+  if (dat.frontendData[lvtwire::frontend::kFps] != static_cast<int32_t>(fps)) {
     lvt::copyText(result, maxLen, "setting failed");
     dat.errorMessage.clear();
     return VYX_INVALID_VALUE;
@@ -62,25 +62,17 @@ int setFrameRate(unsigned int id, vyxlvt::PluginData& dat, char* result, size_t 
 
 extern "C" int vyxpPlatformCommand(unsigned int id, char* result, size_t maxLen, const char* cmd) {
   return vyxlvt::sourceGuarded(id, [&]() -> int {
-    vyxlvt::PluginData* dat = vyxlvt::openCamera(id);
-    if (dat == nullptr) {
-      vyxlvt::setErrorSlot("");
-      return VYX_INVALID_HANDLE;
-    }
-    if (cmd == nullptr) {
-      dat->errorMessage = vyxlvt::kNullArgument;
-      return VYX_INVALID_VALUE;
-    }
+    vyxlvt::PluginData& dat = vyxlvt::cameraOf(id);
+    lvt::requireArgument(cmd);
     const std::string command = stripString(cmd);
     if (command.compare(0, kSetFpsLength, kSetFps) == 0) {
-      return setFrameRate(id, *dat, result, maxLen, command.substr(kSetFpsLength));
+      return setFrameRate(id, dat, result, maxLen, command.substr(kSetFpsLength));
     }
     if (command == "testcommand") {
       lvt::copyText(result, maxLen, "OK");
       return VYX_OK;
     }
-    dat->errorMessage = "command not available";
-    return VYX_NOT_SUPPORTED;
+    lvt::refuse(VYX_NOT_SUPPORTED, "command not available");
   });
 }
 
@@ -101,11 +93,11 @@ extern "C" int vyxpGetInfo(unsigned int id, char* result, size_t maxLen, const c
     }
     if (skey == "FPS") {
       char fpsBuf[32];
-      std::snprintf(fpsBuf, sizeof fpsBuf, "%d", static_cast<int>(dat.frontendData[7]));
+      std::snprintf(fpsBuf, sizeof fpsBuf, "%d",
+                    static_cast<int>(dat.frontendData[lvtwire::frontend::kFps]));
       lvt::copyText(result, maxLen, fpsBuf);
       return VYX_OK;
     }
-    dat.errorMessage = "unknown identifier";
-    return VYX_NOT_AVAILABLE;
+    lvt::refuse(VYX_NOT_AVAILABLE, "unknown identifier");
   });
 }

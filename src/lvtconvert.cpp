@@ -4,36 +4,23 @@
 #include <cmath>
 #include <cstring>
 
-#include "boundary.h"
-#include "lvtinternal.h"
 #include "lvtprocess.h"
+#include "lvtwire/frame_format.h"
+#include "rawformat.h"
+#include "refusal.h"
 #include "vyxplugin.h"
 
 namespace {
 
-// Pixel words of one camera image (64 x 50); images in a raw frame follow
-// one another at this stride plus their header.
-constexpr uint64_t kImageWords = 3200;
-constexpr uint32_t kTypeWord = 2;
-
-uint32_t loadWord(const unsigned char* p) {
-  uint32_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w;
-}
-
-float bigEndianFloat(const unsigned char* p) {
-  const uint32_t w = __builtin_bswap32(loadWord(p));
-  float f;
-  std::memcpy(&f, &w, sizeof f);
-  return f;
-}
+// Images in a raw frame follow one another at the stride of one image's
+// pixels plus its header.
+constexpr uint64_t kImageWords = lvtwire::kPixelWords;
 
 // Reverses the bytes of every 32-bit word. Works on the bits, not on float
 // values, so every pattern (NaNs included) arrives unchanged.
 void swapWordsPlain(const unsigned char* in, unsigned char* out, size_t words) {
   for (size_t i = 0; i < words; ++i) {
-    const uint32_t w = __builtin_bswap32(loadWord(in + 4 * i));
+    const uint32_t w = lvtwire::loadBE32(in + 4 * i);
     std::memcpy(out + 4 * i, &w, sizeof w);
   }
 }
@@ -74,50 +61,36 @@ void swapWords(const unsigned char* in, unsigned char* out, size_t words) {
   }
 }
 
-int fail(unsigned int id, const char* text, int code) {
-  g_pdata[id].errorMessage = text;
-  return code;
-}
-
 int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void** output,
             unsigned int numIn, DataDescription* fmtIn, void** input) {
-  if (!pidOk(id)) {
-    g_pdata[0].errorMessage.clear();
-    return VYX_INVALID_HANDLE;
-  }
-  if (numIn == 0) return fail(id, "need at least one input data block", VYX_NOT_SUPPORTED);
-  if (fmtIn == nullptr) return fail(id, vyxlvt::kNullArgument, VYX_INVALID_VALUE);
+  processlvt::instanceOf(id);
+  if (numIn == 0) lvt::refuse(VYX_NOT_SUPPORTED, "need at least one input data block");
+  lvt::requireArgument(fmtIn);
 
   unsigned int idx = 0;
   for (unsigned int c = 0; c < numIn; ++c) {
-    if (fmtIn[c].type == VYX_TYPE_50003 || fmtIn[c].type == VYX_TYPE_50004) idx = c;
+    if (lvt::isRawFrame(fmtIn[c].type)) idx = c;
   }
   const DataDescription in = fmtIn[idx];  // a copy: fmtOut may alias it
-  uint32_t headerSize;
-  if (in.type == VYX_TYPE_50003) {
-    headerSize = 17;
-  } else if (in.type == VYX_TYPE_50004) {
-    headerSize = 103;
-  } else {
-    return fail(id, "input data type not supported", VYX_NOT_SUPPORTED);
-  }
+  const lvtwire::HeaderLayout* layout = lvt::layoutOfRawType(in.type);
+  if (!layout) lvt::refuse(VYX_NOT_SUPPORTED, "input data type not supported");
+  const uint32_t headerSize = layout->words();
 
   // Without an output description there is no type to check.
   if (numOut == 0 || fmtOut == nullptr)
-    return fail(id, "need exactly one output data block", VYX_NOT_SUPPORTED);
+    lvt::refuse(VYX_NOT_SUPPORTED, "need exactly one output data block");
   const int imageType = processlvt::imageTypeFor(fmtOut[0].type);
-  if (imageType < 0) return fail(id, "output data type not supported", VYX_NOT_SUPPORTED);
-  if (numOut != 1) return fail(id, "need exactly one output data block", VYX_NOT_SUPPORTED);
+  if (imageType < 0) lvt::refuse(VYX_NOT_SUPPORTED, "output data type not supported");
+  if (numOut != 1) lvt::refuse(VYX_NOT_SUPPORTED, "need exactly one output data block");
 
   // Columns x rows fits in 64 bits but four times that may not, so the
   // pixels are compared with the whole floats the capacity holds: a product
   // must never wrap into a small size that fits.
   const uint64_t pixels = uint64_t{in.std.numColumns} * in.std.numRows;
-  if (pixels > fmtOut[0].size / 4u)
-    return fail(id, "not enough memory provided", VYX_BUFFER_TOO_SMALL);
+  if (pixels > fmtOut[0].size / 4u) lvt::refuse(VYX_BUFFER_TOO_SMALL, "not enough memory provided");
   const uint32_t sizeNeeded = static_cast<uint32_t>(pixels * 4u);
   if (output == nullptr || output[0] == nullptr || input == nullptr || input[idx] == nullptr)
-    return fail(id, vyxlvt::kNullArgument, VYX_INVALID_VALUE);
+    lvt::refuse(VYX_INVALID_VALUE, lvt::kNullArgument);
 
   const DataDescription temp = fmtOut[0];
   fmtOut[0] = in;
@@ -129,19 +102,19 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
   fmtOut[0].std.subType = 0;
   fmtOut[0].std.numSubImages = 1;
 
-  // Word 2 of each image header carries the image type; the first within 0.5
+  // The type word of each image header carries the image type; the first within 0.5
   // of the request wins (a type word that is not a number matches too).
   const auto* inp = static_cast<const unsigned char*>(input[idx]);
   const uint64_t words = in.size / 4u;
   const float requested = static_cast<float>(imageType);
-  uint64_t dptr = kTypeWord;
-  while (dptr < words && std::fabs(bigEndianFloat(inp + 4 * dptr) - requested) > 0.5f) {
+  uint64_t dptr = lvtwire::word::kImageType;
+  while (dptr < words && std::fabs(lvtwire::getFloatBE(inp + 4 * dptr) - requested) > 0.5f) {
     dptr += headerSize + kImageWords;
   }
   // The matched image's pixels must lie inside the block as well.
-  const uint64_t firstPixel = dptr + headerSize - kTypeWord;
+  const uint64_t firstPixel = dptr + headerSize - lvtwire::word::kImageType;
   if (dptr >= words || firstPixel + pixels > words)
-    return fail(id, "could not find requested data", VYX_NOT_AVAILABLE);
+    lvt::refuse(VYX_NOT_AVAILABLE, "could not find requested data");
 
   swapWords(inp + 4 * firstPixel, static_cast<unsigned char*>(output[0]),
             static_cast<size_t>(pixels));
@@ -153,9 +126,6 @@ int process(unsigned int id, unsigned int numOut, DataDescription* fmtOut, void*
 extern "C" int vyxpProcess(unsigned int id, unsigned int numOut, DataDescription* fmtOut,
                            void** output, unsigned int numIn, DataDescription* fmtIn,
                            void** input) {
-  return lvt::guarded([&] { return process(id, numOut, fmtOut, output, numIn, fmtIn, input); },
-                      [id](const char* text) {
-                        auto it = g_pdata.find(id);
-                        (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
-                      });
+  return processlvt::processingGuarded(
+      id, [&] { return process(id, numOut, fmtOut, output, numIn, fmtIn, input); });
 }

@@ -5,11 +5,14 @@ namespace vyxlvt {
 
 namespace {
 
+constexpr int kWords = static_cast<int>(lvtwire::kFrontendWords);
+
 // Takes elements 1 to 9 of the camera's answer as the new copy; element by
 // element, so a bad element leaves the ones before it updated.
 void takeAnswer(PluginData& dat, const XmlRpc::XmlRpcValue& result) {
-  for (int i = 0; i < 9; ++i) dat.frontendData[i] = answerInt(result, i + 1);
-  dat.fps = static_cast<uint32_t>(dat.frontendData[7]);
+  for (int i = 0; i < kWords; ++i) dat.frontendData[i] = answerInt(result, i + 1);
+  // A copy of the frame rate word, kept up to date with the block.
+  dat.fps = static_cast<uint32_t>(dat.frontendData[lvtwire::frontend::kFps]);
 }
 
 }  // namespace
@@ -30,7 +33,7 @@ void setFrontendData(unsigned int id) {
   PluginData& dat = g_data[id];
   XmlRpc::XmlRpcValue args;
   XmlRpc::XmlRpcValue result;
-  for (int i = 0; i < 9; ++i) args[i] = static_cast<int>(dat.frontendData[i]);
+  for (int i = 0; i < kWords; ++i) args[i] = static_cast<int>(dat.frontendData[i]);
   if (!dat.xmlRpc->execute("MDAXMLSetFrontendData", args, result, kRpcTimeoutSeconds)) {
     setErrorSlot("XML-RPC error: ");
     throw 1;

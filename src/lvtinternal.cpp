@@ -9,24 +9,21 @@ bool idOk(unsigned int id) { return g_data.find(id) != g_data.end(); }
 
 namespace vyxlvt {
 
-const uint32_t validModulationFrequencies[1] = {20000000};
+const uint32_t validModulationFrequencies[1] = {lvtwire::kModulationFrequencyHz};
 
 PluginData::PluginData() {
   dataCommand.insert('d');
   dataCommand.insert('i');
-  clearFlags();
-  itime0 = -1;
-  itime1 = -1;
 }
 
 void PluginData::clearFlags() { imageTypes.clear(); }
 
 void setErrorSlot(const char* text) { g_data[0].errorMessage = text; }
 
-PluginData* openCamera(unsigned int id) {
-  auto it = g_data.find(id);
-  if (it == g_data.end() || !it->second.xmlRpc || !it->second.sock) return nullptr;
-  return &it->second;
+PluginData& cameraOf(unsigned int id) {
+  PluginData& dat = lvt::recordOf(g_data, id);
+  if (!dat.xmlRpc || !dat.sock) lvt::refuse(VYX_INVALID_HANDLE, "");
+  return dat;
 }
 
 int answerInt(const XmlRpc::XmlRpcValue& answer, int i) {

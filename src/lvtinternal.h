@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "framebuffer.h"
+#include "lvtwire/frame_format.h"
+#include "refusal.h"
 #include "vyxtcpsocket.h"
 
 namespace vyxlvt {
@@ -31,24 +33,22 @@ struct PluginData {
   std::string url;
   std::unique_ptr<vyx::TCPSocket> sock;
   uint16_t dataPort = 50002;
-  std::set<char> dataCommand;
+  std::set<char> dataCommand;  // the request bytes an update sends, in this order
   std::unique_ptr<XmlRpc::XmlRpcClient> xmlRpc;
   lvt::FrameBuffer data;
   std::string errorMessage;
+  // Integration times named by the last image header, for the frame's
+  // description; the camera's settings are in frontendData.
   int32_t itime0 = -1;
   int32_t itime1 = -1;
-  uint32_t fps = 0;
-  std::array<int32_t, 9> frontendData{};
+  uint32_t fps = 0;  // a copy of the frame rate word of frontendData; nothing reads it
+  std::array<int32_t, lvtwire::kFrontendWords> frontendData{};
   uint32_t version = 0;  // no frame format known before the first header
   // Kept as a vector so that a steady stream of updates reuses its storage.
   std::vector<int> imageTypes;
 };
 
 extern const uint32_t validModulationFrequencies[1];
-
-// Texts this plug-in adds for calls that pass a null pointer where the host
-// must provide memory or a text.
-constexpr const char* kNullArgument = "null pointer argument";
 
 // Client addresses the camera is told about when it is connected and
 // disconnected; fixed by the camera's control protocol, not settings.
@@ -59,6 +59,7 @@ constexpr int kControlPort = 8080;
 }  // namespace vyxlvt
 
 extern std::map<unsigned int, vyxlvt::PluginData> g_data;
+// The data identifier every raw frame description carries; never advanced.
 extern uint32_t g_did;
 
 bool idOk(unsigned int id);
@@ -72,9 +73,10 @@ namespace vyxlvt {
 // that have no valid instance.
 void setErrorSlot(const char* text);
 
-// The record of an open camera, or null when the handle names none or names
-// the error slot, which has neither a socket nor a client.
-PluginData* openCamera(unsigned int id);
+// The record of an open camera. A handle that names none, or names the error
+// slot (which has neither a socket nor a client), is refused with
+// VYX_INVALID_HANDLE.
+PluginData& cameraOf(unsigned int id);
 
 // Every camera call gives up after this long; a camera that keeps silent is
 // then taken as unreachable.
@@ -119,8 +121,8 @@ void setFrontendData(unsigned int id);
 
 namespace vyxlvt {
 
-// The barrier for source entry points: an unexpected failure is reported
-// under the instance if the handle is open, else in the error slot.
+// The barrier for source entry points: a refusal or an unexpected failure is
+// reported under the instance if the handle is open, else in the error slot.
 template <typename Body>
 int sourceGuarded(unsigned int id, Body&& body) noexcept {
   return lvt::guarded(body, [id](const char* text) {
@@ -133,27 +135,20 @@ int sourceGuarded(unsigned int id, Body&& body) noexcept {
 }
 
 // The common start of the source entry points that read or edit an
-// instance record: an unknown handle empties the error slot and answers
-// VYX_INVALID_HANDLE; a null pointer the call must use is refused.
+// instance record: an unknown handle is refused, and so is a null pointer
+// the call must use. Never throws: sourceGuarded catches everything.
 template <typename Body>
-int withSourceRecord(unsigned int id, const void* required, Body&& body) noexcept {
+int withSourceRecord(unsigned int id, const void* required, Body&& body) {
   return sourceGuarded(id, [&]() -> int {
-    auto it = g_data.find(id);
-    if (it == g_data.end()) {
-      setErrorSlot("");
-      return VYX_INVALID_HANDLE;
-    }
-    if (required == nullptr) {
-      it->second.errorMessage = kNullArgument;
-      return VYX_INVALID_VALUE;
-    }
-    return body(it->second);
+    PluginData& dat = lvt::recordOf(g_data, id);
+    lvt::requireArgument(required);
+    return body(dat);
   });
 }
 
 // For calls that take no pointer.
 template <typename Body>
-int withSourceRecord(unsigned int id, Body&& body) noexcept {
+int withSourceRecord(unsigned int id, Body&& body) {
   return withSourceRecord(id, &id, body);
 }
 

@@ -1,8 +1,8 @@
 // Opening processing instances and telling what they can produce.
 #include "lvtprocess.h"
 
-#include "boundary.h"
-#include "lvtinternal.h"
+#include "rawformat.h"
+#include "refusal.h"
 #include "vyxplugin.h"
 
 std::map<unsigned int, processlvt::PluginData> g_pdata;
@@ -32,26 +32,12 @@ int imageTypeFor(uint32_t outputType) {
 
 }  // namespace processlvt
 
-namespace {
-
-bool isRawFrame(uint32_t type) { return type == VYX_TYPE_50003 || type == VYX_TYPE_50004; }
-
-template <typename Body>
-int processingGuarded(unsigned int id, Body&& body) noexcept {
-  return lvt::guarded(body, [id](const char* text) {
-    auto it = g_pdata.find(id);
-    (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
-  });
-}
-
-}  // namespace
+using processlvt::instanceOf;
+using processlvt::processingGuarded;
 
 extern "C" int vyxpInitProcessingPlugin(unsigned int handle, const char* /*param*/) {
   return processingGuarded(0, [&]() -> int {
-    if (pidOk(handle)) {
-      g_pdata[0].errorMessage = "handle already exists";
-      return VYX_INVALID_VALUE;
-    }
+    if (pidOk(handle)) lvt::refuse(VYX_INVALID_VALUE, "handle already exists");
     g_pdata.emplace(handle, processlvt::PluginData());
     return VYX_OK;
   });
@@ -60,33 +46,24 @@ extern "C" int vyxpInitProcessingPlugin(unsigned int handle, const char* /*param
 extern "C" int vyxpConfigureProcess(unsigned int id, char* /*result*/, size_t /*maxLen*/,
                                     const char* /*cmd*/) {
   return processingGuarded(id, [&]() -> int {
-    if (!pidOk(id)) {
-      g_pdata[0].errorMessage.clear();
-      return VYX_INVALID_HANDLE;
-    }
-    g_pdata[id].errorMessage = "command not available";
-    return VYX_NOT_SUPPORTED;
+    instanceOf(id);
+    lvt::refuse(VYX_NOT_SUPPORTED, "command not available");
   });
 }
 
 extern "C" int vyxpCanProcess(unsigned int id, int* result, unsigned int type, unsigned int numFmt,
                               DataDescription* fmt) {
   return processingGuarded(id, [&]() -> int {
-    if (!pidOk(id)) {
-      g_pdata[0].errorMessage.clear();
-      return VYX_INVALID_HANDLE;
-    }
-    if (result == nullptr || (fmt == nullptr && numFmt > 0)) {
-      g_pdata[id].errorMessage = vyxlvt::kNullArgument;
-      return VYX_INVALID_VALUE;
-    }
+    instanceOf(id);
+    lvt::requireArgument(result);
+    if (numFmt > 0) lvt::requireArgument(fmt);
     const int imageType = processlvt::imageTypeFor(type);
     *result = -1;
     if (imageType < 0) return VYX_OK;
     const uint32_t bit = 1u << imageType;
     for (unsigned int i = 0; i < numFmt; ++i) {
       const DataDescription& d = fmt[i];
-      if (!isRawFrame(d.type) || (d.std.subType & bit) == 0) continue;
+      if (!lvt::isRawFrame(d.type) || (d.std.subType & bit) == 0) continue;
       const uint64_t pixels = uint64_t{d.std.numColumns} * d.std.numRows;
       // A size the result cannot hold cannot be produced either (tested on
       // the pixels: four times them may wrap even in 64 bits).

@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "boundary.h"
+
 namespace processlvt {
 
 struct PluginData {
@@ -22,5 +24,23 @@ extern std::map<unsigned int, processlvt::PluginData> g_pdata;
 extern uint32_t g_pdid;
 
 extern "C" __attribute__((visibility("default"))) bool pidOk(unsigned int id);
+
+namespace processlvt {
+
+// The barrier for processing entry points: a refusal or an unexpected failure
+// is reported under the instance if the handle is open, else in the
+// processing error slot (handle 0).
+template <typename Body>
+int processingGuarded(unsigned int id, Body&& body) noexcept {
+  return lvt::guarded(body, [id](const char* text) {
+    auto it = g_pdata.find(id);
+    (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
+  });
+}
+
+// The instance a handle names; an unknown handle is refused.
+inline PluginData& instanceOf(unsigned int id) { return lvt::recordOf(g_pdata, id); }
+
+}  // namespace processlvt
 
 #endif

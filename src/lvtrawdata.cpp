@@ -2,15 +2,8 @@
 #include <cstring>
 
 #include "lvtinternal.h"
+#include "rawformat.h"
 #include "vyxplugin.h"
-
-namespace {
-
-constexpr uint32_t kColumns = 64;
-constexpr uint32_t kRows = 50;
-constexpr int32_t kModulationFrequency = 20000000;
-
-}  // namespace
 
 extern "C" int vyxpGetRawDataSize(unsigned int id, size_t* result) {
   return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
@@ -30,22 +23,18 @@ extern "C" int vyxpGetRawDataDescription(unsigned int id, VYXDataDescription* re
   return vyxlvt::withSourceRecord(id, result, [&](vyxlvt::PluginData& dat) {
     VYXDataDescription rdd;
     std::memset(&rdd, 0, sizeof rdd);  // reserved and userData0 are never assigned
-    if (dat.version == 1007) {
-      rdd.type = VYX_TYPE_50003;
-    } else if (dat.version == 1013) {
-      rdd.type = VYX_TYPE_50004;
-    } else {
-      dat.errorMessage = "unknown raw data format";
-      return VYX_NOT_SUPPORTED;
-    }
+    const auto type = lvt::rawTypeForVersion(dat.version);
+    if (!type) lvt::refuse(VYX_NOT_SUPPORTED, "unknown raw data format");
+    rdd.type = *type;
     rdd.subHeaderType = VYX_SUBHEADER_IMAGE;
     rdd.std.numSubImages = 0;
     rdd.std.subType = 0;
     for (int t : dat.imageTypes) rdd.std.subType |= 1u << (static_cast<uint32_t>(t) & 31u);
-    rdd.std.numColumns = kColumns;
-    rdd.std.numRows = kRows;
+    rdd.std.numColumns = lvtwire::kColumns;
+    rdd.std.numRows = lvtwire::kRows;
     const int32_t times[4] = {dat.itime0, dat.itime1, -1, -1};
-    const int32_t frequencies[4] = {kModulationFrequency, kModulationFrequency, -1, -1};
+    constexpr auto frequency = static_cast<int32_t>(lvtwire::kModulationFrequencyHz);
+    const int32_t frequencies[4] = {frequency, frequency, -1, -1};
     std::memcpy(rdd.std.integrationTime, times, sizeof times);
     std::memcpy(rdd.std.modulationFrequency, frequencies, sizeof frequencies);
     rdd.std.pixelAspectRatio = 1000;

@@ -7,18 +7,15 @@
 
 namespace {
 
-// Largest header or image the plug-in accepts; a 64 x 50 float image is
-// 12800 bytes, so anything near this is a broken stream, not a camera image.
+namespace word = lvtwire::word;
+
+// Largest header or image the plug-in accepts; a camera image is 12800
+// bytes, so anything near this is a broken stream, not a camera image.
 constexpr uint32_t kMaxBlockBytes = 16u << 20;
-// Header words up to the validity word (15) must be present.
-constexpr uint32_t kMinHeaderBytes = 64;
+// Header words up to the validity word must be present.
+constexpr uint32_t kMinHeaderBytes = lvtwire::kFilledHeaderWords * lvtwire::kWordBytes;
 // Consecutive rejected images after which the update gives up.
 constexpr unsigned kMaxAttempts = 5000;
-
-constexpr unsigned kWordImageType = 2;
-constexpr unsigned kWordItime0 = 5;
-constexpr unsigned kWordItime1 = 6;
-constexpr unsigned kWordValidity = 15;
 
 // The stream can no longer be trusted; the connection is dropped.
 struct BrokenStream : std::runtime_error {
@@ -80,28 +77,26 @@ void acquireFrame(vyxlvt::PluginData& dat) {
         if (++attempts > kMaxAttempts) throw NoValidImage("camera sends no valid image");
         sock.send(1, &cmd[c]);
 
-        frame.resize(oldSize + 8);
+        constexpr uint32_t sizeWords = lvtwire::kSizeWordsBytes;
+        frame.resize(oldSize + sizeWords);
         // Both size words in one receive, decoded in order: a bad data size
         // fails before the header size is looked at.
-        sock.receiveMessage(8, &frame[oldSize]);
-        const uint32_t size = lengthWord(lvt::headerWord(&frame[oldSize], 0));
-        const uint32_t headerSize = lengthWord(lvt::headerWord(&frame[oldSize], 1));
-        if (headerSize == 68) {
-          dat.version = 1007;
-        } else if (headerSize == 412) {
-          dat.version = 1013;
-        }
+        sock.receiveMessage(sizeWords, &frame[oldSize]);
+        const uint32_t size = lengthWord(lvt::headerWord(&frame[oldSize], word::kDataSize));
+        const uint32_t headerSize = lengthWord(lvt::headerWord(&frame[oldSize], word::kHeaderSize));
+        if (const auto* layout = lvtwire::layoutForHeaderBytes(headerSize))
+          dat.version = layout->version;
         if (headerSize < kMinHeaderBytes) throw BrokenStream("header too short");
 
         frame.resize(oldSize + headerSize + size);
-        receiveHeaderAndImage(sock, &frame[oldSize + 8], headerSize - 8, size, [&] {
+        receiveHeaderAndImage(sock, &frame[oldSize + sizeWords], headerSize - sizeWords, size, [&] {
           const char* head = &frame[oldSize];
-          imageType = lvt::wordToUnsigned(lvt::headerWord(head, kWordImageType)).value_or(0);
+          imageType = lvt::wordToUnsigned(lvt::headerWord(head, word::kImageType)).value_or(0);
           dat.itime0 = static_cast<int32_t>(
-              lvt::wordToUnsigned(lvt::headerWord(head, kWordItime0)).value_or(UINT32_MAX));
+              lvt::wordToUnsigned(lvt::headerWord(head, word::kItime0)).value_or(UINT32_MAX));
           dat.itime1 = static_cast<int32_t>(
-              lvt::wordToUnsigned(lvt::headerWord(head, kWordItime1)).value_or(UINT32_MAX));
-          validImage = lvt::wordToValidity(lvt::headerWord(head, kWordValidity));
+              lvt::wordToUnsigned(lvt::headerWord(head, word::kItime1)).value_or(UINT32_MAX));
+          validImage = lvt::wordToValidity(lvt::headerWord(head, word::kValidity));
         });
 
         if (c > 0) validImage = 1;
@@ -121,22 +116,18 @@ void acquireFrame(vyxlvt::PluginData& dat) {
 
 extern "C" int vyxpUpdate(unsigned int id) {
   return vyxlvt::sourceGuarded(id, [&]() -> int {
-    vyxlvt::PluginData* dat = vyxlvt::openCamera(id);
-    if (dat == nullptr) {
-      vyxlvt::setErrorSlot("");
-      return VYX_INVALID_HANDLE;
-    }
+    vyxlvt::PluginData& dat = vyxlvt::cameraOf(id);
     try {
-      acquireFrame(*dat);
+      acquireFrame(dat);
       return VYX_OK;
     } catch (const NoValidImage&) {
       // Every rejected image was read in full: the stream is still aligned.
     } catch (...) {
       // Whatever is left of the answer in the stream would be misread by the
       // next update: drop the connection instead.
-      dat->sock->disconnect();
+      dat.sock->disconnect();
     }
-    dat->errorMessage = "connection lost";
+    dat.errorMessage = "connection lost";
     return VYX_RUNTIME_ERROR;
   });
 }

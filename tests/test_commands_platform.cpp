@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
+#include "camera_fixture.h"
+#include "lvtwire/frame_format.h"
 
 namespace {
 
@@ -22,18 +22,14 @@ struct Answer {
   bool untouched;    // the buffer still holds only kUnwritten
 };
 
-class PlatformTest : public ::testing::Test {
+class PlatformTest : public vyxtest::OpenCameraTest {
  protected:
   void SetUp() override {
     lvtsim::CameraConfig cfg;
-    cfg.frontend[7] = 10;
-    cam = vyxtest::startCamera(cfg);
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);
+    cfg.frontend[lvtwire::frontend::kFps] = 10;
+    openCamera(kId, cfg);
     cam->clearLog();
   }
-
-  const vyxhost::EntryPoints& api() const { return p->api(); }
 
   static Answer answer(int code, const char (&buffer)[64]) {
     const std::string all(buffer, sizeof buffer);
@@ -62,10 +58,6 @@ class PlatformTest : public ::testing::Test {
   }
 
   std::vector<std::string> methods() const { return cam->methodNames(); }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
 };
 
 TEST_F(PlatformTest, SetFpsTakenByTheCamera) {

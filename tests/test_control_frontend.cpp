@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -96,8 +97,8 @@ TEST_F(FrontendTest, TheCamerasAnswerToAWriteBecomesTheCopy) {
   // and two elements that carry no meaning for the plug-in.
   cam->setFrontendWriteAdjust([](Frontend& v) {
     v[0] = 99;
-    v[5] = 1800;
-    v[7] = 20;
+    v[lvtwire::frontend::kItime1] = 1800;
+    v[lvtwire::frontend::kFps] = 20;
     v[8] = -5;
   });
   ASSERT_EQ(api().vyxpSetIntegrationTime(kId, 0, 1200), VYX_OK);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "plugin_fixture.h"
 #include "sim_fixture.h"
 
@@ -21,7 +22,7 @@ using lvtsim::RpcFault;
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 3;
-constexpr size_t kBlock = 68 + 64 * 50 * 4;  // one image block: header and 64 x 50 floats
+constexpr size_t kBlock = lvtwire::kShortHeader.blockBytes();  // one image block: header and image
 const char* const kMethods[] = {
     "MDAXMLConnectCP",       "MDAXMLSetWorkingMode",  "MDAXMLSetTrigger",  "MDAXMLGetTCPPortCP",
     "MDAXMLGetFrontendData", "MDAXMLSetFrontendData", "MDAXMLDisconnectCP"};
@@ -63,23 +64,6 @@ struct Case {
 
 // Shown by gtest instead of the bytes of the case.
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
-
-std::string rpcName(RpcFault f) {
-  switch (f) {
-    case RpcFault::Fault:
-      return "Fault";
-    case RpcFault::WrongShape:
-      return "WrongShape";
-    case RpcFault::ShortArray:
-      return "ShortArray";
-    case RpcFault::Close:
-      return "Close";
-    case RpcFault::Silent:
-      return "Silent";
-    default:
-      return "None";
-  }
-}
 
 std::string pointName(Point p) {
   const char* names[] = {"Opening", "Update", "Settings", "Command", "Closing"};
@@ -152,7 +136,8 @@ std::vector<Case> allCases() {
   for (const MethodAtPoint& row : kRpcTable) {
     const std::string where = std::string(row.method + 6) + "_at_" + pointName(row.point) + "_";
     for (RpcFault f : {RpcFault::Fault, RpcFault::WrongShape, RpcFault::ShortArray}) {
-      cases.push_back({where + rpcName(f), rpcFault(row.method, f), row.point, row.wrongAnswer});
+      cases.push_back(
+          {where + vyxtest::rpcFaultName(f), rpcFault(row.method, f), row.point, row.wrongAnswer});
     }
     cases.push_back(
         {where + "Close", rpcFault(row.method, RpcFault::Close), row.point, row.noAnswer});

@@ -67,14 +67,13 @@ TEST(PluginObject, LoaderNamesAMissingFile) {
 }
 
 TEST(PluginObject, LoaderRefusesAnObjectWithoutTheEntryPoints) {
-  // libflxmlrpc is a real shared object that is not a plug-in.
+  // The C maths library is a real shared object that is not a plug-in.
   const std::string notAPlugin = "libm.so.6";
   try {
     vyxhost::Plugin p(notAPlugin);
     FAIL() << "accepted an object without entry points";
   } catch (const vyxhost::LoadError& e) {
-    EXPECT_NE(std::string(e.what()).find("does not export vyxpInterfaceVersion"),
-              std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("does not export vyxpInterfaceVersion"), std::string::npos)
         << e.what();
   }
 }

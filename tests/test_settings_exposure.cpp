@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
+#include "camera_fixture.h"
 
 namespace {
 
@@ -20,18 +19,19 @@ constexpr int kOutOfRange = -1;  // expected: refused with "... is out of range"
 const Proximity kProximities[5] = {AtLeast, AtMost, CloseTo, static_cast<Proximity>(3),
                                    static_cast<Proximity>(100)};
 
-class ExposureTest : public ::testing::Test {
+struct ValidRow {
+  unsigned int requested;
+  int expected[5];  // per entry of kProximities
+};
+
+class ExposureTest : public vyxtest::OpenCameraTest {
  protected:
   void SetUp() override {
     lvtsim::CameraConfig cfg;
     cfg.frontend = {7, 8, 9, 10, 1234, 4321, 11, 25, 12};
-    cam = vyxtest::startCamera(cfg);
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);
+    openCamera(kId, cfg);
     cam->clearLog();
   }
-
-  const vyxhost::EntryPoints& api() const { return p->api(); }
 
   unsigned int integrationTime(unsigned int idx) {
     unsigned int us = kUntouched;
@@ -39,76 +39,57 @@ class ExposureTest : public ::testing::Test {
     return us;
   }
 
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
-};
-
-struct ValidRow {
-  unsigned int requested;
-  int expected[5];  // per entry of kProximities
-};
-
-TEST_F(ExposureTest, ValidIntegrationTimeTable) {
-  const ValidRow rows[] = {
-      {0, {1, kOutOfRange, 1, 1, 1}},
-      {1, {1, 1, 1, 1, 1}},
-      {4999, {4999, 4999, 4999, 4999, 4999}},
-      {5000, {5000, 5000, 5000, 5000, 5000}},
-      {5001, {kOutOfRange, 5000, 5000, 5000, 5000}},
-      {UINT_MAX, {kOutOfRange, 5000, 5000, 5000, 5000}},
-  };
-  for (const ValidRow& row : rows) {
-    for (int k = 0; k < 5; ++k) {
-      for (unsigned int index : {0u, 1u}) {
-        SCOPED_TRACE("us " + std::to_string(row.requested) + " proximity " +
-                     std::to_string(static_cast<int>(kProximities[k])) + " index " +
-                     std::to_string(index));
-        unsigned int result = kUntouched;
-        const int code =
-            api().vyxpGetValidIntegrationTime(kId, &result, index, kProximities[k], row.requested);
-        if (row.expected[k] == kOutOfRange) {
-          EXPECT_EQ(code, VYX_NOT_AVAILABLE);
-          EXPECT_EQ(result, kUntouched);
-          EXPECT_EQ(lastError(*p, kId), "requested integration time is out of range");
-        } else {
-          EXPECT_EQ(code, VYX_OK);
-          EXPECT_EQ(result, static_cast<unsigned int>(row.expected[k]));
+  // Asks a validation entry point for every row's value under every
+  // proximity in both slots; kOutOfRange expects the refusal with its text.
+  using ValidQuery = decltype(vyxhost::EntryPoints::vyxpGetValidIntegrationTime);
+  void checkTable(ValidQuery query, const char* unit, const std::vector<ValidRow>& rows,
+                  const std::string& outOfRange) {
+    for (const ValidRow& row : rows) {
+      for (int k = 0; k < 5; ++k) {
+        for (unsigned int index : {0u, 1u}) {
+          SCOPED_TRACE(std::string(unit) + " " + std::to_string(row.requested) + " proximity " +
+                       std::to_string(static_cast<int>(kProximities[k])) + " index " +
+                       std::to_string(index));
+          unsigned int result = kUntouched;
+          const int code = query(kId, &result, index, kProximities[k], row.requested);
+          if (row.expected[k] == kOutOfRange) {
+            EXPECT_EQ(code, VYX_NOT_AVAILABLE);
+            EXPECT_EQ(result, kUntouched);
+            EXPECT_EQ(lastError(*p, kId), outOfRange);
+          } else {
+            EXPECT_EQ(code, VYX_OK);
+            EXPECT_EQ(result, static_cast<unsigned int>(row.expected[k]));
+          }
         }
       }
     }
   }
+};
+
+TEST_F(ExposureTest, ValidIntegrationTimeTable) {
+  checkTable(api().vyxpGetValidIntegrationTime, "us",
+             {
+                 {0, {1, kOutOfRange, 1, 1, 1}},
+                 {1, {1, 1, 1, 1, 1}},
+                 {4999, {4999, 4999, 4999, 4999, 4999}},
+                 {5000, {5000, 5000, 5000, 5000, 5000}},
+                 {5001, {kOutOfRange, 5000, 5000, 5000, 5000}},
+                 {UINT_MAX, {kOutOfRange, 5000, 5000, 5000, 5000}},
+             },
+             "requested integration time is out of range");
   EXPECT_TRUE(cam->calls().empty()) << "validation never asks the camera";
 }
 
 TEST_F(ExposureTest, ValidModulationFrequencyTable) {
-  const ValidRow rows[] = {
-      {0, {20000000, kOutOfRange, 20000000, kOutOfRange, kOutOfRange}},
-      {19999999, {20000000, kOutOfRange, 20000000, kOutOfRange, kOutOfRange}},
-      {20000000, {20000000, 20000000, 20000000, 20000000, 20000000}},
-      {20000001, {kOutOfRange, 20000000, 20000000, kOutOfRange, kOutOfRange}},
-      {UINT_MAX, {kOutOfRange, 20000000, 20000000, kOutOfRange, kOutOfRange}},
-  };
-  for (const ValidRow& row : rows) {
-    for (int k = 0; k < 5; ++k) {
-      for (unsigned int index : {0u, 1u}) {
-        SCOPED_TRACE("hz " + std::to_string(row.requested) + " proximity " +
-                     std::to_string(static_cast<int>(kProximities[k])) + " index " +
-                     std::to_string(index));
-        unsigned int result = kUntouched;
-        const int code = api().vyxpGetValidModulationFrequency(kId, &result, index, kProximities[k],
-                                                               row.requested);
-        if (row.expected[k] == kOutOfRange) {
-          EXPECT_EQ(code, VYX_NOT_AVAILABLE);
-          EXPECT_EQ(result, kUntouched);
-          EXPECT_EQ(lastError(*p, kId), "requested modulation frequency is out of range");
-        } else {
-          EXPECT_EQ(code, VYX_OK);
-          EXPECT_EQ(result, static_cast<unsigned int>(row.expected[k]));
-        }
-      }
-    }
-  }
+  checkTable(api().vyxpGetValidModulationFrequency, "hz",
+             {
+                 {0, {20000000, kOutOfRange, 20000000, kOutOfRange, kOutOfRange}},
+                 {19999999, {20000000, kOutOfRange, 20000000, kOutOfRange, kOutOfRange}},
+                 {20000000, {20000000, 20000000, 20000000, 20000000, 20000000}},
+                 {20000001, {kOutOfRange, 20000000, 20000000, kOutOfRange, kOutOfRange}},
+                 {UINT_MAX, {kOutOfRange, 20000000, 20000000, kOutOfRange, kOutOfRange}},
+             },
+             "requested modulation frequency is out of range");
 }
 
 TEST_F(ExposureTest, SlotsAboveOneDoNotExist) {

@@ -20,7 +20,8 @@
 #include "lvtsim/camera.h"
 #include "lvtsim/replay.h"
 #include "lvtsim/scene.h"
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -31,25 +32,10 @@ using lvtsim::RpcFault;
 using XmlRpc::XmlRpcValue;
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kImageBytes = 64 * 50 * 4;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
 constexpr auto kHangGuard = std::chrono::seconds(20);
 
-// Starts a camera on 127.0.77.x. ctest runs the tests of this file as separate processes in
-// parallel, so x starts from a hash of the test's name and moves on while the address is taken.
-std::unique_ptr<Camera> startCamera(CameraConfig cfg = {}) {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const size_t base = std::hash<std::string>()(std::string(info->test_suite_name()) + info->name());
-  for (size_t attempt = 0; attempt < 60; ++attempt) {
-    cfg.address = "127.0.77." + std::to_string(1 + (base + attempt) % 250);
-    auto cam = std::make_unique<Camera>(cfg);
-    try {
-      cam->start();
-      return cam;
-    } catch (const std::runtime_error&) {
-    }
-  }
-  throw std::runtime_error("no free 127.0.77.x address");
-}
+using vyxtest::startCamera;
 
 bool rpc(const Camera& cam, const char* method, const XmlRpcValue& params, XmlRpcValue& result) {
   XmlRpc::XmlRpcClient client(cam.config().address.c_str(), cam.config().controlPort);
@@ -102,7 +88,7 @@ class DataClient {
     request(c);
     Bytes answer = read(headerBytes);
     if (answer.size() < 8) return answer;
-    const Bytes data = read(static_cast<size_t>(lvtsim::wordAt(answer, 0)));
+    const Bytes data = read(static_cast<size_t>(lvtwire::wordAt(answer, 0)));
     answer.insert(answer.end(), data.begin(), data.end());
     return answer;
   }
@@ -120,9 +106,9 @@ Bytes tail(const Bytes& b, size_t from) {
 // An image block as a recording holds it: header words, then `data`.
 Bytes block(float type, const Bytes& data, size_t headerBytes = 68) {
   Bytes out(headerBytes, 0);
-  lvtsim::putFloatBE(&out[0], static_cast<float>(data.size()));
-  lvtsim::putFloatBE(&out[4], static_cast<float>(headerBytes));
-  lvtsim::putFloatBE(&out[8], type);
+  lvtwire::putFloatBE(&out[0], static_cast<float>(data.size()));
+  lvtwire::putFloatBE(&out[4], static_cast<float>(headerBytes));
+  lvtwire::putFloatBE(&out[8], type);
   out.insert(out.end(), data.begin(), data.end());
   return out;
 }
@@ -223,9 +209,9 @@ TEST(SimControl, FrontendWritesAreClampedAndAnsweredAsHeld) {
   // The next image header carries the new integration times and frame rate.
   DataClient data(*cam);
   const Bytes answer = data.exchange('d');
-  EXPECT_EQ(lvtsim::wordAt(answer, 5), 1.0f);
-  EXPECT_EQ(lvtsim::wordAt(answer, 6), 5000.0f);
-  EXPECT_EQ(lvtsim::wordAt(answer, 7), 30.0f);
+  EXPECT_EQ(lvtwire::wordAt(answer, 5), 1.0f);
+  EXPECT_EQ(lvtwire::wordAt(answer, 6), 5000.0f);
+  EXPECT_EQ(lvtwire::wordAt(answer, 7), 30.0f);
 
   ASSERT_TRUE(rpc(*cam, "MDAXMLSetFrontendData", ints({0, 0, 0, 0, 5000, 1, 0, 0, 0}), result));
   EXPECT_EQ(static_cast<int>(result[8]), 1);
@@ -335,9 +321,9 @@ TEST(SimData, OneFrameIsTwoImagesWithTheDocumentedHeader) {
   ASSERT_EQ(d.size() + i.size(), 25736u);
 
   const float expected[17] = {12800, 68, 1, 0, 'd', 1000, 2000, 25, 0, 0, 0, 0, 0, 0, 0, 1, 0};
-  for (size_t w = 0; w < 17; ++w) EXPECT_EQ(lvtsim::wordAt(d, w), expected[w]) << "word " << w;
-  EXPECT_EQ(lvtsim::wordAt(i, 2), 2.0f);
-  EXPECT_EQ(lvtsim::wordAt(i, 4), static_cast<float>('i'));
+  for (size_t w = 0; w < 17; ++w) EXPECT_EQ(lvtwire::wordAt(d, w), expected[w]) << "word " << w;
+  EXPECT_EQ(lvtwire::wordAt(i, 2), 2.0f);
+  EXPECT_EQ(lvtwire::wordAt(i, 4), static_cast<float>('i'));
   EXPECT_EQ(tail(d, 68), lvtsim::renderImage(cam->config(), 1, 0));
   EXPECT_EQ(tail(i, 68), lvtsim::renderImage(cam->config(), 2, 0));
   EXPECT_EQ(cam->lastAnswer('d'), d);
@@ -345,7 +331,7 @@ TEST(SimData, OneFrameIsTwoImagesWithTheDocumentedHeader) {
 
   // The frame counter advances per request byte.
   const Bytes d2 = data.exchange('d');
-  EXPECT_EQ(lvtsim::wordAt(d2, 3), 1.0f);
+  EXPECT_EQ(lvtwire::wordAt(d2, 3), 1.0f);
   EXPECT_EQ(tail(d2, 68), lvtsim::renderImage(cam->config(), 1, 1));
   EXPECT_EQ(cam->framesAnswered('d'), 2u);
   EXPECT_EQ(cam->dataRequests(), (Bytes{'d', 'i', 'd'}));
@@ -353,7 +339,7 @@ TEST(SimData, OneFrameIsTwoImagesWithTheDocumentedHeader) {
   // An unknown request byte is answered with image type 0, so a client asks again.
   const Bytes unknown = data.exchange('x');
   ASSERT_EQ(unknown.size(), 68 + kImageBytes);
-  EXPECT_EQ(lvtsim::wordAt(unknown, 2), 0.0f);
+  EXPECT_EQ(lvtwire::wordAt(unknown, 2), 0.0f);
 }
 
 TEST(SimData, HeaderSizeFromConfig) {
@@ -364,11 +350,11 @@ TEST(SimData, HeaderSizeFromConfig) {
     DataClient data(*cam);
     const Bytes answer = data.exchange('d', headerSize);
     ASSERT_EQ(answer.size(), headerSize + kImageBytes) << headerSize;
-    EXPECT_EQ(lvtsim::wordAt(answer, 1), static_cast<float>(headerSize));
+    EXPECT_EQ(lvtwire::wordAt(answer, 1), static_cast<float>(headerSize));
     if (headerSize >= 64) {
-      EXPECT_EQ(lvtsim::wordAt(answer, 15), 1.0f);
+      EXPECT_EQ(lvtwire::wordAt(answer, 15), 1.0f);
     }
-    for (size_t w = 17; w < headerSize / 4; ++w) EXPECT_EQ(lvtsim::wordAt(answer, w), 0.0f);
+    for (size_t w = 17; w < headerSize / 4; ++w) EXPECT_EQ(lvtwire::wordAt(answer, w), 0.0f);
     EXPECT_EQ(tail(answer, headerSize), lvtsim::renderImage(cfg, 1, 0));
   }
 }
@@ -391,24 +377,24 @@ TEST(SimData, QueuedOverridesApplyInOrderToTheirRequestByte) {
   DataClient data(*cam);
   const Bytes i = data.exchange('i', 412);
   ASSERT_EQ(i.size(), 412 + kImageBytes);
-  EXPECT_EQ(lvtsim::wordAt(i, 1), 412.0f);
+  EXPECT_EQ(lvtwire::wordAt(i, 1), 412.0f);
   EXPECT_EQ(Bytes(i.begin() + 24, i.begin() + 28), (Bytes{0x44, 0x48, 0x00, 0x00}));  // 800.0
 
   const Bytes first = data.exchange('d');
   ASSERT_EQ(first.size(), 68 + kImageBytes);
-  EXPECT_EQ(lvtsim::wordAt(first, 15), -1.0f);
-  EXPECT_EQ(lvtsim::wordAt(first, 5), -1.0f);
-  EXPECT_EQ(lvtsim::wordAt(first, 6), 2000.0f);
+  EXPECT_EQ(lvtwire::wordAt(first, 15), -1.0f);
+  EXPECT_EQ(lvtwire::wordAt(first, 5), -1.0f);
+  EXPECT_EQ(lvtwire::wordAt(first, 6), 2000.0f);
 
   const Bytes second = data.exchange('d');
   ASSERT_EQ(second.size(), 68u);
-  EXPECT_EQ(lvtsim::wordAt(second, 0), 0.0f);
-  EXPECT_EQ(lvtsim::wordAt(second, 2), 0.0f);
+  EXPECT_EQ(lvtwire::wordAt(second, 0), 0.0f);
+  EXPECT_EQ(lvtwire::wordAt(second, 2), 0.0f);
 
   const Bytes normal = data.exchange('d');
   ASSERT_EQ(normal.size(), 68 + kImageBytes);
-  EXPECT_EQ(lvtsim::wordAt(normal, 15), 1.0f);
-  EXPECT_EQ(lvtsim::wordAt(normal, 3), 2.0f);  // overridden answers count as frames too
+  EXPECT_EQ(lvtwire::wordAt(normal, 15), 1.0f);
+  EXPECT_EQ(lvtwire::wordAt(normal, 3), 2.0f);  // overridden answers count as frames too
 }
 
 TEST(SimData, LargerDataSizeIsZeroFilled) {
@@ -448,7 +434,7 @@ TEST(SimData, CloseAfterBytesRawAndSilentAnswers) {
     data.request('d');
     EXPECT_EQ(data.read(5), (Bytes{1, 2, 3, 4, 5}));
     const Bytes next = data.exchange('d');  // the raw answer was all there was
-    EXPECT_EQ(lvtsim::wordAt(next, 2), 1.0f);
+    EXPECT_EQ(lvtwire::wordAt(next, 2), 1.0f);
 
     data.request('i');
     data.request('d');  // a silent connection answers nothing more, but still logs
@@ -631,12 +617,13 @@ TEST(SimScene, ValuesArePlausible) {
     const Bytes x = lvtsim::renderImage(cfg, 8, frame), y = lvtsim::renderImage(cfg, 9, frame),
                 z = lvtsim::renderImage(cfg, 10, frame);
     for (size_t k = 0; k < 3200; ++k) {
-      const float dist = lvtsim::wordAt(d, k), amp = lvtsim::wordAt(a, k);
+      const float dist = lvtwire::wordAt(d, k), amp = lvtwire::wordAt(a, k);
       ASSERT_TRUE(std::isfinite(dist) && std::isfinite(amp));
       ASSERT_GT(dist, 0.5f);
       ASSERT_LT(dist, 4.0f);
       ASSERT_GT(amp, 0.0f);
-      const float px = lvtsim::wordAt(x, k), py = lvtsim::wordAt(y, k), pz = lvtsim::wordAt(z, k);
+      const float px = lvtwire::wordAt(x, k), py = lvtwire::wordAt(y, k),
+                  pz = lvtwire::wordAt(z, k);
       ASSERT_NEAR(std::sqrt(px * px + py * py + pz * pz), dist, 1e-4f);
       ASSERT_GT(pz, 0.0f);
     }
@@ -644,8 +631,8 @@ TEST(SimScene, ValuesArePlausible) {
   // The sphere in the middle is nearer and brighter than the wall in a corner.
   const Bytes d = lvtsim::renderImage(cfg, 1, 0), a = lvtsim::renderImage(cfg, 2, 0);
   const size_t centre = 25 * 64 + 32, corner = 0;
-  EXPECT_LT(lvtsim::wordAt(d, centre), lvtsim::wordAt(d, corner));
-  EXPECT_GT(lvtsim::wordAt(a, centre), lvtsim::wordAt(a, corner));
+  EXPECT_LT(lvtwire::wordAt(d, centre), lvtwire::wordAt(d, corner));
+  EXPECT_GT(lvtwire::wordAt(a, centre), lvtwire::wordAt(a, corner));
 }
 
 TEST(SimScene, AmplitudeFollowsTheIntegrationTimeAndSaturates) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lvtsim/cli.h"
+#include "lvtwire/frame_format.h"
 
 extern char** environ;
 
@@ -31,7 +32,7 @@ TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
   EXPECT_EQ(o.camera.dataPort, 50002);
   EXPECT_EQ(o.camera.headerSize, 412u);
   EXPECT_EQ(o.camera.seed, 7u);
-  EXPECT_EQ(o.camera.frontend[7], 12);
+  EXPECT_EQ(o.camera.frontend[lvtwire::frontend::kFps], 12);
   EXPECT_TRUE(o.camera.realtime);
   EXPECT_EQ(o.replayDir, "rec");
   EXPECT_TRUE(lvtsim::parseCli({"--help"}).help);

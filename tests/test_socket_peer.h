@@ -13,21 +13,13 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace vyxtest {
+#include "lvtsim/launch.h"
 
-// A random address in 127.0.0.0/8 outside 127.0.0.x, so parallel test
-// programs do not meet.
-inline std::string randomPeerAddress() {
-  static std::mt19937 rng(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-  std::uniform_int_distribution<int> part(1, 254);
-  return "127." + std::to_string(part(rng)) + "." + std::to_string(part(rng)) + "." +
-         std::to_string(part(rng));
-}
+namespace vyxtest {
 
 // One end of an accepted connection; closes itself.
 class PeerConnection {
@@ -87,7 +79,7 @@ class LoopbackListener {
  public:
   explicit LoopbackListener(bool listening = true) {
     for (int attempt = 0; attempt < 50; ++attempt) {
-      address_ = randomPeerAddress();
+      address_ = lvtsim::randomLoopbackAddress();
       fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       sockaddr_in addr{};
       addr.sin_family = AF_INET;

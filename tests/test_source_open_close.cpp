@@ -190,21 +190,6 @@ struct CallFault {
   bool opens;  // a call whose answer is not used takes any answer as success
 };
 
-std::string faultName(RpcFault f) {
-  switch (f) {
-    case RpcFault::Fault:
-      return "Fault";
-    case RpcFault::WrongShape:
-      return "WrongShape";
-    case RpcFault::ShortArray:
-      return "ShortArray";
-    case RpcFault::Close:
-      return "Close";
-    default:
-      return "Other";
-  }
-}
-
 class OpeningCallFault : public OpenCloseTest, public ::testing::WithParamInterface<CallFault> {};
 
 TEST_P(OpeningCallFault, OutcomeAndCallsMade) {
@@ -260,7 +245,7 @@ std::vector<CallFault> allCallFaults() {
 INSTANTIATE_TEST_SUITE_P(EveryCall, OpeningCallFault, ::testing::ValuesIn(allCallFaults()),
                          [](const ::testing::TestParamInfo<CallFault>& info) {
                            return std::string(info.param.method).substr(6) + "_" +
-                                  faultName(info.param.fault);
+                                  vyxtest::rpcFaultName(info.param.fault);
                          });
 
 // --- closing -------------------------------------------------------------------
@@ -354,6 +339,27 @@ TEST_F(OpenCloseTest, RepeatedOpeningsOfEveryOutcomeLeaveNoDescriptor) {
   }
   EXPECT_TRUE(cam->waitForOpenDataConnections(0, std::chrono::seconds(5)));
   EXPECT_EQ(descriptorsSettledAt(before), before);
+}
+
+// A camera that accepts the first control call and never answers it: the
+// opening must give up on its own (after its built-in limit of about ten
+// seconds) instead of hanging the host. Labelled slow.
+TEST(OpenSilentCamera, UnansweredConnectEndsInCameraConnection) {
+  auto p = vyxtest::freshPlugin();
+  const int before = vyxtest::openDescriptors();
+  auto cam = vyxtest::startCamera();
+  cam->setRpcFault("MDAXMLConnectCP", lvtsim::RpcFault::Silent);
+
+  EXPECT_EQ(p->api().vyxpInitRawDataPlugin(1, cam->config().address.c_str()), VYX_COULD_NOT_OPEN);
+  EXPECT_EQ(lastError(*p, 0), "camera connection");
+  size_t size = 0;
+  EXPECT_EQ(p->api().vyxpGetRawDataSize(1, &size), VYX_INVALID_HANDLE);
+  EXPECT_EQ(cam->methodNames(), std::vector<std::string>{"MDAXMLConnectCP"});
+  EXPECT_EQ(cam->connectionsAccepted(), 0u);
+
+  // With the camera gone, nothing of the attempt is left open.
+  cam.reset();
+  EXPECT_EQ(vyxtest::openDescriptors(), before);
 }
 
 }  // namespace

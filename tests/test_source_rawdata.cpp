@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
+#include "camera_fixture.h"
+#include "lvtwire/frame_format.h"
 
 namespace {
 
 using vyxtest::lastError;
 
-constexpr size_t kImageBytes = 64 * 50 * 4;
-constexpr size_t kBlock68 = 68 + kImageBytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 
 VYXDataDescription filled(unsigned char byte) {
   VYXDataDescription d;
@@ -55,17 +55,9 @@ std::vector<uint8_t> joined(std::vector<uint8_t> a, const std::vector<uint8_t>& 
   return a;
 }
 
-class RawDataTest : public ::testing::Test {
+class RawDataTest : public vyxtest::OpenCameraTest {
  protected:
-  void open(unsigned int id, lvtsim::CameraConfig cfg = {}) {
-    cam = vyxtest::startCamera(cfg);
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, id, cam->config().address);
-  }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
+  void open(unsigned int id, lvtsim::CameraConfig cfg = {}) { openCamera(id, std::move(cfg)); }
 };
 
 TEST_F(RawDataTest, GoodFrameIsHandedOutWhole) {

@@ -6,17 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "lvtsim/wire.h"
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
+#include "camera_fixture.h"
+#include "lvtwire/frame_format.h"
 
 namespace {
 
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 1;
-constexpr size_t kImageBytes = 64 * 50 * 4;
-constexpr size_t kBlock68 = 68 + kImageBytes;
+constexpr size_t kImageBytes = lvtwire::kImageBytes;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 
 std::string requests(const lvtsim::Camera& cam) {
   const std::vector<uint8_t> r = cam.dataRequests();
@@ -28,16 +27,9 @@ std::vector<uint8_t> joined(std::vector<uint8_t> a, const std::vector<uint8_t>& 
   return a;
 }
 
-class UpdateTest : public ::testing::Test {
+class UpdateTest : public vyxtest::OpenCameraTest {
  protected:
-  // Opens a fresh plug-in on a fresh camera, closing what was open before.
-  void open(lvtsim::CameraConfig cfg = {}) {
-    source.reset();
-    p.reset();
-    cam = vyxtest::startCamera(cfg);
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);
-  }
+  void open(lvtsim::CameraConfig cfg = {}) { openCamera(kId, std::move(cfg)); }
   void SetUp() override { open(); }
 
   int update() { return (*p)->vyxpUpdate(kId); }
@@ -56,10 +48,6 @@ class UpdateTest : public ::testing::Test {
     if (rc != VYX_OK) return std::nullopt;
     return d;
   }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
 };
 
 TEST_F(UpdateTest, SendsDThenIAndStoresBothAnswersAsReceived) {
@@ -69,8 +57,8 @@ TEST_F(UpdateTest, SendsDThenIAndStoresBothAnswersAsReceived) {
   EXPECT_EQ(bytes.size(), 25736u);
   EXPECT_EQ(bytes, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
   // Each block starts with its own header: word 2 is its image type.
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[8]), 1.0f);
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[kBlock68 + 8]), 2.0f);
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[8]), 1.0f);
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[kBlock68 + 8]), 2.0f);
 
   // The second update starts a new frame and the stream stays aligned: had
   // the first sent a byte too many, it would show up here.
@@ -78,7 +66,7 @@ TEST_F(UpdateTest, SendsDThenIAndStoresBothAnswersAsReceived) {
   EXPECT_EQ(requests(*cam), "didi");
   const std::vector<uint8_t> second = frame();
   EXPECT_EQ(second, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
-  EXPECT_EQ(lvtsim::getFloatBE(&second[12]), 1.0f) << "frame counter of the second 'd' answer";
+  EXPECT_EQ(lvtwire::getFloatBE(&second[12]), 1.0f) << "frame counter of the second 'd' answer";
 }
 
 struct RetryCase {
@@ -104,16 +92,14 @@ TEST_P(UpdateRetryTest, FollowsTheRetryRule) {
   ASSERT_EQ(bytes.size(), 2 * kBlock68) << "a dropped image never reaches the frame";
   EXPECT_EQ(bytes, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
   const size_t block = rc.request == 'd' ? 0 : kBlock68;
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[block + 60]), rc.storedValidity);
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[block + 60]), rc.storedValidity);
   const auto d = description();
   ASSERT_TRUE(d);
   EXPECT_EQ(d->std.subType, 0x6u) << "types 1 and 2, never the dropped image's";
 }
 
 lvtsim::ImageOverride validity(float v) {
-  lvtsim::ImageOverride o;
-  o.validity = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::validity, v);
 }
 
 lvtsim::ImageOverride imageTypeZero(float validityWord) {
@@ -193,7 +179,7 @@ TEST_F(UpdateTest, EmptyImageGivesABlockOfHeaderOnly) {
   ASSERT_EQ(bytes.size(), 68 + kBlock68);
   EXPECT_EQ(cam->lastAnswer('d').size(), 68u);
   EXPECT_EQ(bytes, joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
-  EXPECT_EQ(lvtsim::getFloatBE(&bytes[68 + 8]), 2.0f) << "the 'i' block follows the header";
+  EXPECT_EQ(lvtwire::getFloatBE(&bytes[68 + 8]), 2.0f) << "the 'i' block follows the header";
 }
 
 struct ItimeCase {
@@ -266,6 +252,42 @@ TEST_F(UpdateTest, UnknownHandleSendsNothing) {
   EXPECT_EQ(lastError(*p, 0), "") << "the error slot is emptied";
   EXPECT_EQ(requests(*cam), "");
   EXPECT_EQ(frame().size(), 0u);
+}
+
+// Cameras that take their time: one that paces its images at its frame rate,
+// and one that stops answering in the middle of a frame, on which the data
+// port gives up (after its built-in limit of about ten seconds) instead of
+// waiting for ever. Labelled slow.
+using SlowCamera = UpdateTest;
+
+TEST_F(SlowCamera, ImagesPacedAtAFewFramesPerSecondArrive) {
+  lvtsim::CameraConfig cfg;
+  cfg.realtime = true;
+  cfg.frontend[lvtwire::frontend::kFps] = 4;
+  open(cfg);
+  cam->setSplitIntoSingleBytes(true);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(update(), VYX_OK) << "update " << i;
+    EXPECT_EQ(frame(), joined(cam->lastAnswer('d'), cam->lastAnswer('i')));
+  }
+  EXPECT_EQ(requests(*cam), "dididi");
+}
+
+TEST_F(SlowCamera, SilenceInTheMiddleOfAFrameLosesTheConnection) {
+  lvtsim::ImageOverride silent;
+  silent.silent = true;
+  cam->queueImage('i', silent);
+
+  EXPECT_EQ(update(), VYX_RUNTIME_ERROR);
+  EXPECT_EQ(lastError(*p, kId), "connection lost");
+  EXPECT_EQ(source->rawSize(), kBlock68);
+  EXPECT_EQ(requests(*cam), "di");
+
+  // The connection was dropped: the next update fails without a request.
+  EXPECT_EQ(update(), VYX_RUNTIME_ERROR);
+  EXPECT_EQ(lastError(*p, kId), "connection lost");
+  cam->stop();  // releases the silent answer
+  EXPECT_EQ(requests(*cam), "di");
 }
 
 }  // namespace

@@ -9,16 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "lvtsim/wire.h"
-#include "plugin_fixture.h"
-#include "sim_fixture.h"
+#include "camera_fixture.h"
+#include "lvtwire/frame_format.h"
 
 namespace {
 
 using vyxtest::lastError;
 
 constexpr unsigned int kId = 4;
-constexpr size_t kBlock68 = 68 + 64 * 50 * 4;
+constexpr size_t kBlock68 = lvtwire::kShortHeader.blockBytes();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -33,21 +32,13 @@ long peakResidentKiB() {
   return usage.ru_maxrss;
 }
 
-class UpdateFaultTest : public ::testing::Test {
+class UpdateFaultTest : public vyxtest::OpenCameraTest {
  protected:
-  void SetUp() override {
-    cam = vyxtest::startCamera();
-    p = vyxtest::freshPlugin();
-    source = std::make_unique<vyxhost::SourceInstance>(*p, kId, cam->config().address);
-  }
+  void SetUp() override { openCamera(kId); }
 
   int update() { return (*p)->vyxpUpdate(kId); }
 
   size_t frameSize() const { return source->rawSize(); }
-
-  std::unique_ptr<lvtsim::Camera> cam;
-  std::unique_ptr<vyxhost::Plugin> p;
-  std::unique_ptr<vyxhost::SourceInstance> source;
 };
 
 struct BrokenHeader {
@@ -59,15 +50,10 @@ struct BrokenHeader {
 void PrintTo(const BrokenHeader& c, std::ostream* os) { *os << c.name; }
 
 lvtsim::ImageOverride headerSize(float v) {
-  lvtsim::ImageOverride o;
-  o.headerSize = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::headerSize, v);
 }
-
 lvtsim::ImageOverride dataSize(float v) {
-  lvtsim::ImageOverride o;
-  o.size = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::size, v);
 }
 
 class BrokenHeaderTest : public UpdateFaultTest,
@@ -134,15 +120,10 @@ struct OddWord {
 void PrintTo(const OddWord& c, std::ostream* os) { *os << c.name; }
 
 lvtsim::ImageOverride imageType(float v) {
-  lvtsim::ImageOverride o;
-  o.imageType = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::imageType, v);
 }
-
 lvtsim::ImageOverride validity(float v) {
-  lvtsim::ImageOverride o;
-  o.validity = v;
-  return o;
+  return vyxtest::overriding(&lvtsim::ImageOverride::validity, v);
 }
 
 class OddWordTest : public UpdateFaultTest, public ::testing::WithParamInterface<OddWord> {};

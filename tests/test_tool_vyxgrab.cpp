@@ -20,33 +20,21 @@
 #include <vector>
 
 #include "lvtsim/scene.h"
+#include "lvtwire/frame_format.h"
 #include "run_manifest.h"
 #include "sim_fixture.h"
+#include "temp_dir.h"
 #include "vyxdatadescription.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kHeaderBytes = 68, kImageBytes = 12800, kFrameBytes = 2 * (68 + 12800);
+constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes, kImageBytes = lvtwire::kImageBytes,
+                 kFrameBytes = 2 * (kHeaderBytes + kImageBytes);
 const char* const kTypeFiles[] = {"10001_distance", "10002_amplitude", "10004_intensity"};
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/vyxgrab-e2e-XXXXXX";
-    if (::mkdtemp(name) != nullptr) path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using vyxtest::TempDir;
 
 struct GrabRun {
   int exitCode = -1;

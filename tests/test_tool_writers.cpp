@@ -20,6 +20,7 @@
 #include "output_types.h"
 #include "png_writer.h"
 #include "preview_image.h"
+#include "temp_dir.h"
 #include "value_range.h"
 
 namespace {
@@ -29,21 +30,7 @@ using namespace vyxgrab;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/vyxgrab-writers-XXXXXX";
-    if (::mkdtemp(name) != nullptr) path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using vyxtest::TempDir;
 
 std::vector<uint8_t> readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

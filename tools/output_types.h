@@ -1,5 +1,5 @@
-// The six float images the processing plug-in can make from a raw frame, with the camera image
-// type each one is taken from and the short name used in file names.
+// The six float images the processing plug-in can make from a raw frame, with the short name
+// used in file names. Which camera image each is taken from is the plug-in's business.
 #pragma once
 
 #include <array>
@@ -8,8 +8,7 @@
 namespace vyxgrab {
 
 struct OutputType {
-  uint32_t code;  // host data type, e.g. 0x10001
-  int cameraImageType;
+  uint32_t code;     // host data type, e.g. 0x10001
   const char* name;  // for file names and messages
   const char* unit;  // of the values, as stored in the 16-bit PNGs
 };

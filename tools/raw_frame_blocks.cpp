@@ -1,21 +1,20 @@
 #include "raw_frame_blocks.h"
 
 #include <cmath>
-#include <cstring>
+
+#include "lvtwire/frame_format.h"
 
 namespace vyxgrab {
 
 namespace {
 
-constexpr size_t kWordsNeeded = 3;
+namespace word = lvtwire::word;
 
-double wordAt(const std::vector<uint8_t>& bytes, size_t offset) {
-  const uint32_t word = static_cast<uint32_t>(bytes[offset]) << 24 |
-                        static_cast<uint32_t>(bytes[offset + 1]) << 16 |
-                        static_cast<uint32_t>(bytes[offset + 2]) << 8 | bytes[offset + 3];
-  float value;
-  std::memcpy(&value, &word, sizeof value);
-  return value;
+// The size words and the type word.
+constexpr size_t kWordsNeeded = word::kImageType + 1;
+
+double wordAt(const std::vector<uint8_t>& bytes, size_t offset, unsigned k) {
+  return lvtwire::getFloatBE(&bytes[offset + lvtwire::kWordBytes * k]);
 }
 
 }  // namespace
@@ -25,9 +24,9 @@ std::vector<int> imageTypesInFrame(const std::vector<uint8_t>& frame) {
   size_t offset = 0;
   while (frame.size() - offset >= kWordsNeeded * 4) {
     const size_t left = frame.size() - offset;
-    const double dataSize = wordAt(frame, offset);
-    const double headerSize = wordAt(frame, offset + 4);
-    const double type = wordAt(frame, offset + 8);
+    const double dataSize = wordAt(frame, offset, word::kDataSize);
+    const double headerSize = wordAt(frame, offset, word::kHeaderSize);
+    const double type = wordAt(frame, offset, word::kImageType);
     // Compare as doubles, so that huge or non-finite words never reach an integer conversion.
     const bool sane = dataSize >= 0 && headerSize >= kWordsNeeded * 4 &&
                       dataSize + headerSize <= static_cast<double>(left) && std::isfinite(type) &&

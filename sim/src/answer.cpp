@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim::detail {
 namespace {
@@ -41,37 +41,41 @@ std::vector<uint8_t> Answer::bytes() const {
 
 Answer makeImageAnswer(const ImageFacts& facts, const ImageOverride* o) {
   const size_t imageBytes = facts.data ? facts.data->size() : 0;
-  float words[16] = {};
-  words[0] = static_cast<float>(imageBytes);
-  words[1] = static_cast<float>(facts.headerSize);
-  words[2] = static_cast<float>(facts.imageType);
-  words[3] = static_cast<float>(facts.frame);
-  words[4] = static_cast<float>(static_cast<unsigned char>(facts.request));
-  words[5] = static_cast<float>(facts.itime0);
-  words[6] = static_cast<float>(facts.itime1);
-  words[7] = static_cast<float>(facts.fps);
-  words[15] = 1.0f;
+  namespace word = lvtwire::word;
+  float words[lvtwire::kFilledHeaderWords] = {};
+  words[word::kDataSize] = static_cast<float>(imageBytes);
+  words[word::kHeaderSize] = static_cast<float>(facts.headerSize);
+  words[word::kImageType] = static_cast<float>(facts.imageType);
+  words[word::kFrameCounter] = static_cast<float>(facts.frame);
+  words[word::kRequest] = static_cast<float>(static_cast<unsigned char>(facts.request));
+  words[word::kItime0] = static_cast<float>(facts.itime0);
+  words[word::kItime1] = static_cast<float>(facts.itime1);
+  words[word::kFps] = static_cast<float>(facts.fps);
+  words[word::kValidity] = 1.0f;
   size_t headerBytes = facts.headerSize;
   size_t dataBytes = imageBytes;
 
   if (o != nullptr) {
     if (o->size) {
-      words[0] = *o->size;
+      words[word::kDataSize] = *o->size;
       dataBytes = byteCount(*o->size, 0, kMaxDataBytes, dataBytes);
     }
     if (o->headerSize) {
-      words[1] = *o->headerSize;
-      headerBytes = byteCount(*o->headerSize, 8, kMaxHeaderBytes, headerBytes);
+      words[word::kHeaderSize] = *o->headerSize;
+      headerBytes =
+          byteCount(*o->headerSize, lvtwire::kSizeWordsBytes, kMaxHeaderBytes, headerBytes);
     }
-    if (o->imageType) words[2] = *o->imageType;
-    if (o->itime0) words[5] = *o->itime0;
-    if (o->itime1) words[6] = *o->itime1;
-    if (o->validity) words[15] = *o->validity;
+    if (o->imageType) words[word::kImageType] = *o->imageType;
+    if (o->itime0) words[word::kItime0] = *o->itime0;
+    if (o->itime1) words[word::kItime1] = *o->itime1;
+    if (o->validity) words[word::kValidity] = *o->validity;
   }
 
   Answer a;
   a.head.assign(headerBytes, 0);
-  for (size_t k = 0; k < 16 && 4 * k + 4 <= headerBytes; ++k) putFloatBE(&a.head[4 * k], words[k]);
+  constexpr size_t w = lvtwire::kWordBytes;
+  for (size_t k = 0; k < lvtwire::kFilledHeaderWords && w * k + w <= headerBytes; ++k)
+    lvtwire::putFloatBE(&a.head[w * k], words[k]);
   a.body = facts.data;
   a.bodyLength = dataBytes;
   applyLimits(a, o);

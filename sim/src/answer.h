@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lvtsim/camera.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim::detail {
 
@@ -28,7 +29,7 @@ struct Answer {
 
 // What the camera knows when it answers a request with its own image.
 struct ImageFacts {
-  unsigned headerSize = 68;
+  unsigned headerSize = lvtwire::kShortHeader.bytes;
   int imageType = 0;
   uint64_t frame = 0;
   char request = 0;

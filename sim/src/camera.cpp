@@ -117,7 +117,9 @@ size_t Camera::openDataConnections() const { return impl_->state.openDataConnect
 bool Camera::waitForOpenDataConnections(size_t n, std::chrono::milliseconds timeout) const {
   return impl_->state.waitForOpenDataConnections(n, timeout);
 }
-std::array<int32_t, 9> Camera::frontend() const { return impl_->state.frontend(); }
+std::array<int32_t, lvtwire::kFrontendWords> Camera::frontend() const {
+  return impl_->state.frontend();
+}
 std::vector<uint8_t> Camera::lastAnswer(char request) const {
   return impl_->state.lastAnswer(request);
 }

@@ -96,9 +96,12 @@ Frontend CameraState::writeFrontend(Frontend values) {
     maxFps = maxFps_;
     adjust = adjust_;
   }
-  values[7] = std::clamp<int32_t>(values[7], minFps, maxFps);
-  values[4] = std::clamp(values[4], kMinIntegrationTime, kMaxIntegrationTime);
-  values[5] = std::clamp(values[5], kMinIntegrationTime, kMaxIntegrationTime);
+  namespace word = lvtwire::frontend;
+  values[word::kFps] = std::clamp<int32_t>(values[word::kFps], minFps, maxFps);
+  values[word::kItime0] =
+      std::clamp(values[word::kItime0], kMinIntegrationTime, kMaxIntegrationTime);
+  values[word::kItime1] =
+      std::clamp(values[word::kItime1], kMinIntegrationTime, kMaxIntegrationTime);
   // Run without the lock so the adjustment may look at the camera (e.g. the previous rate).
   if (adjust) adjust(values);
   std::lock_guard<std::mutex> lock(mu_);
@@ -139,9 +142,9 @@ Answer CameraState::nextAnswer(char request) {
     facts.imageType = type == cfg.imageTypeFor.end() ? 0 : type->second;
     facts.frame = answered_[request]++;
     facts.request = request;
-    facts.itime0 = frontend_[4];
-    facts.itime1 = frontend_[5];
-    facts.fps = frontend_[7];
+    facts.itime0 = frontend_[lvtwire::frontend::kItime0];
+    facts.itime1 = frontend_[lvtwire::frontend::kItime1];
+    facts.fps = frontend_[lvtwire::frontend::kFps];
   }
 
   const ImageOverride* o = override ? &*override : nullptr;

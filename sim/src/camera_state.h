@@ -21,7 +21,7 @@
 
 namespace lvtsim::detail {
 
-using Frontend = std::array<int32_t, 9>;
+using Frontend = std::array<int32_t, lvtwire::kFrontendWords>;
 
 class CameraState {
  public:

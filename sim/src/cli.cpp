@@ -5,12 +5,14 @@
 #include <stdexcept>
 
 #include "lvtsim/address.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim {
 namespace {
 
 // The image header sizes the data format defines.
-constexpr uint64_t kShortHeaderBytes = 68, kLongHeaderBytes = 412;
+constexpr uint64_t kShortHeaderBytes = lvtwire::kShortHeader.bytes;
+constexpr uint64_t kLongHeaderBytes = lvtwire::kLongHeader.bytes;
 
 uint64_t parseNumber(const std::string& option, const std::string& text, uint64_t min,
                      uint64_t max) {
@@ -89,7 +91,7 @@ CliOptions parseCli(const std::vector<std::string>& args) {
     opt.camera.seed = static_cast<uint32_t>(parseNumber("--seed", seed, 0, UINT32_MAX));
   if (given("--fps")) {
     const auto max = static_cast<uint64_t>(opt.camera.maxFps);
-    opt.camera.frontend[7] = static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
+    opt.camera.frontend[lvtwire::frontend::kFps] = static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
   }
   if (given("--replay") && opt.replayDir.empty())
     throw std::invalid_argument("--replay needs a directory");

@@ -163,7 +163,7 @@ void DataServer::serve(Connection& connection) {
       break;
     }
     if (state_.cfg.realtime) {
-      const int fps = std::max(1, state_.frontend()[7]);
+      const int fps = std::max(1, state_.frontend()[lvtwire::frontend::kFps]);
       const auto period =
           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
       Clock::time_point& next = due[request];

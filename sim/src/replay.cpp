@@ -7,7 +7,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim {
 namespace {
@@ -26,8 +26,8 @@ std::vector<std::vector<uint8_t>> splitFrame(const std::vector<uint8_t>& frame) 
     const std::string where = "image block at byte " + std::to_string(offset);
     const size_t left = frame.size() - offset;
     if (left < 8) throw std::invalid_argument(where + ": header cut short");
-    const float size = getFloatBE(frame.data() + offset);
-    const float headerSize = getFloatBE(frame.data() + offset + 4);
+    const float size = lvtwire::getFloatBE(frame.data() + offset);
+    const float headerSize = lvtwire::getFloatBE(frame.data() + offset + lvtwire::kWordBytes);
     if (!wholeCount(headerSize, 8, static_cast<double>(left)))
       throw std::invalid_argument(where + ": bad header size");
     if (!wholeCount(size, 0, static_cast<double>(left)))

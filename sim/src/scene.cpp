@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "lvtsim/wire.h"
+#include "lvtwire/frame_format.h"
 
 namespace lvtsim {
 namespace {
@@ -72,7 +72,7 @@ Hit castRay(const Vec& d, const Vec& centre, uint32_t seed) {
 }  // namespace
 
 std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame) {
-  return renderImage(cfg, imageType, frame, cfg.frontend[4]);
+  return renderImage(cfg, imageType, frame, cfg.frontend[lvtwire::frontend::kItime0]);
 }
 
 std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame,
@@ -120,7 +120,7 @@ std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_
           value = t * d.z;
           break;
       }
-      putFloatBE(out.data() + 4 * pixel, static_cast<float>(value));
+      lvtwire::putFloatBE(out.data() + 4 * pixel, static_cast<float>(value));
     }
   }
   return out;

@@ -9,14 +9,17 @@
 #include <cstring>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
 #include "vyxdatadescription.h"
 
 namespace vyxtest {
 
-constexpr unsigned kPixelWords = 3200;      // one 64 x 50 camera image
-constexpr unsigned kShortHeaderWords = 17;  // 68-byte headers, VYX_TYPE_50003 frames
-constexpr unsigned kLongHeaderWords = 103;  // 412-byte headers, VYX_TYPE_50004 frames
-constexpr uint32_t kImageBytes = kPixelWords * 4;
+constexpr unsigned kPixelWords = lvtwire::kPixelWords;
+constexpr unsigned kShortHeaderWords = lvtwire::kShortHeader.words();  // VYX_TYPE_50003 frames
+constexpr unsigned kLongHeaderWords = lvtwire::kLongHeader.words();    // VYX_TYPE_50004 frames
+constexpr uint32_t kImageBytes = lvtwire::kImageBytes;
+// One image block with the short header, as the simulated camera sends it by default.
+constexpr size_t kShortBlockBytes = lvtwire::kShortHeader.blockBytes();
 
 inline uint32_t floatBits(float f) {
   uint32_t u;
@@ -71,11 +74,12 @@ class RawFrame {
     d.size = uint32_t(bytes_.size());
     d.subHeaderType = VYX_SUBHEADER_IMAGE;
     d.std.subType = subType_;
-    d.std.numColumns = 64;
-    d.std.numRows = 50;
+    d.std.numColumns = lvtwire::kColumns;
+    d.std.numRows = lvtwire::kRows;
     d.std.numSubImages = 0;
     const int32_t itimes[4] = {200, 2000, -1, -1};
-    const int32_t freqs[4] = {20000000, 20000000, -1, -1};
+    constexpr auto f = static_cast<int32_t>(lvtwire::kModulationFrequencyHz);
+    const int32_t freqs[4] = {f, f, -1, -1};
     const int32_t offsets[4] = {5, 6, 7, 8};
     std::memcpy(d.std.integrationTime, itimes, sizeof itimes);
     std::memcpy(d.std.modulationFrequency, freqs, sizeof freqs);
@@ -91,7 +95,8 @@ class RawFrame {
 
  private:
   void appendWord(uint32_t w) {
-    for (int shift = 24; shift >= 0; shift -= 8) bytes_.push_back(uint8_t(w >> shift));
+    bytes_.resize(bytes_.size() + lvtwire::kWordBytes);
+    lvtwire::storeBE32(&bytes_[bytes_.size() - lvtwire::kWordBytes], w);
   }
 
   unsigned headerWords_;
@@ -107,8 +112,8 @@ inline VYXDataDescription floatBlockDescription(uint32_t type, uint32_t subType)
   d.size = kImageBytes;
   d.subHeaderType = VYX_SUBHEADER_IMAGE;
   d.std.subType = subType;
-  d.std.numColumns = 64;
-  d.std.numRows = 50;
+  d.std.numColumns = lvtwire::kColumns;
+  d.std.numRows = lvtwire::kRows;
   d.std.numSubImages = 1;
   return d;
 }

@@ -54,8 +54,7 @@ json toJson(const Manifest& m) {
             {"simulated", r.simulated},
             {"replay", r.replay.empty() ? json(nullptr) : json(r.replay)}}},
           {"settings",
-           {{"requested", settingsToJson(r.requested)},
-            {"read_back", settingsToJson(r.readBack)}}},
+           {{"requested", settingsToJson(r.requested)}, {"read_back", settingsToJson(r.readBack)}}},
           {"frames", std::move(frames)}};
 }
 

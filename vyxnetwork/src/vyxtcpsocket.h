@@ -41,6 +41,8 @@ class TCPSocket : public NetworkInterface {
   void receive(std::vector<char>& data) override;
   void send(unsigned len, const void* data) override;
   void send(const std::vector<char>& data) override;
+  // 1 when at least one byte can be read at once, else 0 (not a count);
+  // disconnects when the peer has closed the stream.
   virtual int bytesWaiting();
 
   // Applies at once to a connected socket, else from the next connect on.

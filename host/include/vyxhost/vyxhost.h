@@ -14,26 +14,26 @@
 
 namespace vyxhost {
 
-#define VYXHOST_ENTRY_POINTS(X)   \
-  X(vyxpInterfaceVersion)         \
-  X(vyxpGetLastError)             \
-  X(vyxpDeinitPlugin)             \
-  X(vyxpInitRawDataPlugin)        \
-  X(vyxpUpdate)                   \
-  X(vyxpGetRawDataSize)           \
-  X(vyxpGetRawData)               \
-  X(vyxpGetRawDataDescription)    \
-  X(vyxpGetIntegrationTime)       \
-  X(vyxpSetIntegrationTime)       \
-  X(vyxpGetValidIntegrationTime)  \
-  X(vyxpGetModulationFrequency)   \
-  X(vyxpSetModulationFrequency)   \
+#define VYXHOST_ENTRY_POINTS(X)      \
+  X(vyxpInterfaceVersion)            \
+  X(vyxpGetLastError)                \
+  X(vyxpDeinitPlugin)                \
+  X(vyxpInitRawDataPlugin)           \
+  X(vyxpUpdate)                      \
+  X(vyxpGetRawDataSize)              \
+  X(vyxpGetRawData)                  \
+  X(vyxpGetRawDataDescription)       \
+  X(vyxpGetIntegrationTime)          \
+  X(vyxpSetIntegrationTime)          \
+  X(vyxpGetValidIntegrationTime)     \
+  X(vyxpGetModulationFrequency)      \
+  X(vyxpSetModulationFrequency)      \
   X(vyxpGetValidModulationFrequency) \
-  X(vyxpPlatformCommand)          \
-  X(vyxpGetInfo)                  \
-  X(vyxpInitProcessingPlugin)     \
-  X(vyxpConfigureProcess)         \
-  X(vyxpCanProcess)               \
+  X(vyxpPlatformCommand)             \
+  X(vyxpGetInfo)                     \
+  X(vyxpInitProcessingPlugin)        \
+  X(vyxpConfigureProcess)            \
+  X(vyxpCanProcess)                  \
   X(vyxpProcess)
 
 // The entry points, under their own names and with their own types.
@@ -125,7 +125,9 @@ class SourceInstance {
   bool open_ = false;
 };
 
-// A processing instance; closed when it goes out of scope.
+// A processing instance. Going out of scope calls vyxpDeinitPlugin, which the
+// plug-in accepts for a processing handle without closing it: the handle stays
+// registered, and opening it again is refused.
 class ProcessingInstance {
  public:
   ProcessingInstance(const Plugin& plugin, unsigned int id);

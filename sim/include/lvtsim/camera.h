@@ -15,16 +15,21 @@
 #include <string>
 #include <vector>
 
+#include "lvtwire/frame_format.h"
+
 namespace lvtsim {
 
 struct CameraConfig {
   std::string address = "127.0.0.1";  // bind address for both channels; must be in 127.0.0.0/8
   uint16_t controlPort = 8080;
-  uint16_t dataPort = 0;             // 0 = any free port on address
-  unsigned headerSize = 68;          // header bytes per image; any value >= 8 is served as given
-  unsigned columns = 64, rows = 50;  // image data = columns * rows * 4 bytes
-  uint32_t seed = 1;                 // deterministic scene
-  std::array<int32_t, 9> frontend = {0, 0, 0, 0, 1000, 2000, 0, 25, 0};
+  uint16_t dataPort = 0;  // 0 = any free port on address
+  // Header bytes per image; any value >= 8 is served as given.
+  unsigned headerSize = lvtwire::kShortHeader.bytes;
+  unsigned columns = lvtwire::kColumns,
+           rows = lvtwire::kRows;  // image data = columns * rows * 4 bytes
+  uint32_t seed = 1;               // deterministic scene
+  // Integration times 1000 and 2000 us, 25 frames per second (lvtwire::frontend names the words).
+  std::array<int32_t, lvtwire::kFrontendWords> frontend = {0, 0, 0, 0, 1000, 2000, 0, 25, 0};
   int minFps = 1, maxFps = 30;
   std::map<char, int> imageTypeFor = {{'d', 1}, {'i', 2}};  // image type answered per request byte
   bool realtime = false;  // pace images at the current frame rate instead of as fast as possible
@@ -119,7 +124,7 @@ class Camera {
   size_t openDataConnections() const;
   // Waits until openDataConnections() == n; false if that did not happen within the timeout.
   bool waitForOpenDataConnections(size_t n, std::chrono::milliseconds timeout) const;
-  std::array<int32_t, 9> frontend() const;  // what the camera holds now
+  std::array<int32_t, lvtwire::kFrontendWords> frontend() const;  // what the camera holds now
   // The bytes of the last answer sent for that request byte (as far as it was sent when
   // closeAfterBytes applied); empty if none. Recorded before the first byte goes out.
   std::vector<uint8_t> lastAnswer(char request) const;

@@ -19,7 +19,7 @@ std::string randomLoopbackAddress();
 // runs on every candidate camera before it binds (for example to set a
 // replay); what it throws propagates. Throws std::runtime_error when no free
 // address was found.
-std::unique_ptr<Camera> startOnFreeLoopback(
-    CameraConfig cfg = {}, const std::function<void(Camera&)>& beforeStart = {});
+std::unique_ptr<Camera> startOnFreeLoopback(CameraConfig cfg = {},
+                                            const std::function<void(Camera&)>& beforeStart = {});
 
 }  // namespace lvtsim

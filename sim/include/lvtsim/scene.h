@@ -22,7 +22,7 @@ constexpr float kAmplitudeSaturation = 3000.0f;
 // and seed of the config.
 std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame,
                                  int32_t integrationTime);
-// At the config's initial integration time 0 (cfg.frontend[4]).
+// At the config's initial integration time 0 (cfg.frontend[lvtwire::frontend::kItime0]).
 std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame);
 
 }  // namespace lvtsim

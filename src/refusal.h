@@ -1,0 +1,39 @@
+// Refusing a call: the texts and checks both plug-ins share. A check that
+// fails throws a Refusal; the exception barrier of the entry point
+// (boundary.h) turns it into the result code and stores its text.
+#ifndef LVT_REFUSAL_H
+#define LVT_REFUSAL_H
+
+#include "vyxsdk2common.h"
+
+namespace lvt {
+
+// For calls that pass a null pointer where the host must provide memory or a text.
+constexpr const char* kNullArgument = "null pointer argument";
+
+// A call refused with `code`; `text` is what vyxpGetLastError reports after it.
+struct Refusal {
+  int code;
+  const char* text;
+};
+
+[[noreturn]] inline void refuse(int code, const char* text) { throw Refusal{code, text}; }
+
+// The record a handle names in a plug-in's registry. An unknown handle is
+// refused with VYX_INVALID_HANDLE and an empty text, which the barrier
+// stores in that plug-in's error slot.
+template <typename Registry>
+typename Registry::mapped_type& recordOf(Registry& registry, unsigned int id) {
+  auto it = registry.find(id);
+  if (it == registry.end()) refuse(VYX_INVALID_HANDLE, "");
+  return it->second;
+}
+
+// A pointer the call must use.
+inline void requireArgument(const void* pointer) {
+  if (pointer == nullptr) refuse(VYX_INVALID_VALUE, kNullArgument);
+}
+
+}  // namespace lvt
+
+#endif
