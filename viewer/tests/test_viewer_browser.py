@@ -24,6 +24,7 @@ import json
 import os
 import random
 import re
+import shutil
 import signal
 import socket
 import subprocess
@@ -58,11 +59,11 @@ class Rig:
     def __init__(self, args):
         self.args = args
         self.out = args.out
-        os.makedirs(self.out, exist_ok=True)
+        # Each run starts from an empty folder: recordings and downloads of an
+        # earlier run must not be mistaken for this one's.
+        shutil.rmtree(self.out, ignore_errors=True)
         self.downloads = os.path.join(self.out, "downloads")
-        os.makedirs(self.downloads, exist_ok=True)
-        for name in os.listdir(self.downloads):
-            os.remove(os.path.join(self.downloads, name))
+        os.makedirs(self.downloads)
         self.camera_address = None
         self.camsim = None
         self.viewer = None
