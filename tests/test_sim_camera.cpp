@@ -643,7 +643,8 @@ TEST(SimScene, AmplitudeFollowsTheIntegrationTimeAndSaturates) {
     for (size_t k = 0; k < v.size(); ++k) v[k] = lvtwire::wordAt(a, k);
     return v;
   };
-  EXPECT_EQ(lvtsim::renderImage(cfg, 2, 0), lvtsim::renderImage(cfg, 2, 0, cfg.frontend[lvtwire::frontend::kItime0]));
+  EXPECT_EQ(lvtsim::renderImage(cfg, 2, 0),
+            lvtsim::renderImage(cfg, 2, 0, cfg.frontend[lvtwire::frontend::kItime0]));
   const std::vector<float> a500 = amplitudes(500), a1000 = amplitudes(1000),
                            a2000 = amplitudes(2000), a5000 = amplitudes(5000);
   size_t saturated = 0;

@@ -91,7 +91,8 @@ CliOptions parseCli(const std::vector<std::string>& args) {
     opt.camera.seed = static_cast<uint32_t>(parseNumber("--seed", seed, 0, UINT32_MAX));
   if (given("--fps")) {
     const auto max = static_cast<uint64_t>(opt.camera.maxFps);
-    opt.camera.frontend[lvtwire::frontend::kFps] = static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
+    opt.camera.frontend[lvtwire::frontend::kFps] =
+        static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
   }
   if (given("--replay") && opt.replayDir.empty())
     throw std::invalid_argument("--replay needs a directory");
