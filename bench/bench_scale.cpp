@@ -140,6 +140,7 @@ using vyxbench::quantile;
 template <typename F>
 std::vector<double> collect(F f) {
   std::vector<double> v;
+  v.reserve(g_batches.size());
   for (const auto& b : g_batches) v.push_back(f(b));
   return v;
 }

@@ -157,7 +157,7 @@ inline vyxtest::ControlReply streamReply(ByteReader& in, const vyxtest::ControlR
 // The fake camera's answer to method, read off the front of the input.
 inline vyxtest::ControlReply decodeControlAnswer(ByteReader& in, const vyxtest::ControlPeer& peer,
                                                  const std::string& method) {
-  const vyxtest::ControlReply normal = peer.normalReply(method);
+  vyxtest::ControlReply normal = peer.normalReply(method);  // not const: returned by move
   if (in.remaining() == 0) return normal;
   vyxtest::ControlReply reply;
   switch (in.byte() % kControlAnswerKinds) {

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ struct CameraFrame {
   VYXDataDescription description{};
 };
 
-CameraFrame grab(lvtsim::CameraConfig cfg) {
+CameraFrame grab(const lvtsim::CameraConfig& cfg) {
   auto camera = vyxtest::startCamera(cfg);
   vyxhost::SourceInstance source(vyxfuzz::plugin(), 1, camera->config().address);
   source.update();
@@ -192,9 +193,7 @@ void controlSeeds(const std::string& dir) {
   firstAnswer("regress-deep-arrays", {vyxfuzz::Nesting, 0xC3, 0xC3, 1});
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int makeSeeds(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
     return 2;
@@ -265,4 +264,19 @@ int main(int argc, char** argv) {
 
   controlSeeds(root + "/fuzz_control");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A camera that cannot be started or a file that cannot be written throws:
+  // say so and fail rather than leave the corpus half written without a word.
+  try {
+    return makeSeeds(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "make_fuzz_seeds: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "make_fuzz_seeds: unknown error\n");
+  }
+  return 1;
 }

@@ -15,7 +15,6 @@
 
 namespace {
 
-using vyxtest::floatBits;
 using vyxtest::freshPlugin;
 using vyxtest::hostWords;
 using vyxtest::kImageBytes;

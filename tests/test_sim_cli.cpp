@@ -15,8 +15,6 @@
 #include "lvtsim/cli.h"
 #include "lvtwire/frame_format.h"
 
-extern char** environ;
-
 namespace {
 
 TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
@@ -77,6 +75,7 @@ class Tool {
     std::vector<std::string> argv = {kTool};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
+    cargv.reserve(argv.size() + 1);
     for (auto& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
     const int rc = posix_spawn(&pid_, kTool.c_str(), &actions, nullptr, cargv.data(), environ);

@@ -380,6 +380,7 @@ TEST(SocketLifetime, SocketsThatOwnNothingCloseNothing) {
   auto never = std::make_unique<vyx::TCPSocket>();
 
   std::vector<int> files;
+  files.reserve(4);
   for (int i = 0; i < 4; ++i) files.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   const int before = openDescriptors();
   failed.reset();

@@ -217,8 +217,8 @@ TEST_P(OpeningCallFault, OutcomeAndCallsMade) {
   EXPECT_EQ(names.back(), c.method);
   size_t failing = 0;
   while (kOpenSequence[failing] != c.method) ++failing;
-  std::vector<std::string> expectedPrefix(kOpenSequence.begin(),
-                                          kOpenSequence.begin() + failing + 1);
+  std::vector<std::string> expectedPrefix(
+      kOpenSequence.begin(), kOpenSequence.begin() + static_cast<std::ptrdiff_t>(failing) + 1);
   std::vector<std::string> distinct;
   for (const std::string& n : names)
     if (distinct.empty() || distinct.back() != n) distinct.push_back(n);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "plugin_fixture.h"
@@ -25,10 +26,8 @@ constexpr bool kResidentMemoryTellsLeaks = true;
 // Resident set size of this process, from /proc/self/statm.
 long residentBytes() {
   long pages = 0, resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
+  std::ifstream statm("/proc/self/statm");
+  if (!(statm >> pages >> resident)) resident = 0;
   return resident * ::sysconf(_SC_PAGESIZE);
 }
 

@@ -46,6 +46,7 @@ pid_t spawnGrab(const std::vector<std::string>& args, const std::string& outputF
   std::vector<std::string> argv = {VYXGRAB_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
+  cargv.reserve(argv.size() + 1);
   for (std::string& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
   const pid_t pid = ::fork();
@@ -94,7 +95,8 @@ std::vector<uint8_t> wireImage(const std::vector<uint8_t>& raw, int type) {
   for (size_t at = 0; at + kHeaderBytes + kImageBytes <= raw.size();
        at += kHeaderBytes + kImageBytes) {
     if (bigEndianFloat(&raw[at + 8]) == static_cast<float>(type)) {
-      return {raw.begin() + at + kHeaderBytes, raw.begin() + at + kHeaderBytes + kImageBytes};
+      const auto image = raw.begin() + static_cast<std::ptrdiff_t>(at + kHeaderBytes);
+      return {image, image + static_cast<std::ptrdiff_t>(kImageBytes)};
     }
   }
   return {};
@@ -106,7 +108,8 @@ std::vector<float> npyFloats(const std::string& path, const std::string& shape) 
   if (bytes.size() < 10 || std::memcmp(bytes.data(), "\x93NUMPY\x01\x00", 8) != 0) return {};
   const size_t headerEnd = 10 + (bytes[8] | bytes[9] << 8);
   if (headerEnd > bytes.size() || headerEnd % 64 != 0) return {};
-  const std::string dict(bytes.begin() + 10, bytes.begin() + headerEnd);
+  const std::string dict(bytes.begin() + 10,
+                         bytes.begin() + static_cast<std::ptrdiff_t>(headerEnd));
   if (dict.find("'descr': '<f4'") == std::string::npos ||
       dict.find("'fortran_order': False") == std::string::npos ||
       dict.find("'shape': " + shape) == std::string::npos || dict.back() != '\n') {
@@ -555,7 +558,7 @@ TEST(VyxgrabRun, ManifestDescribesEveryFrameAndAFolderHoldsOneRun) {
 // Two recorded frames: distance 1..64 with one NaN pixel, then distance 100..163; amplitude
 // 500..563 in both.
 std::string recordTwoFrames(const TempDir& scratch) {
-  const std::string recording = scratch.file("recording");
+  std::string recording = scratch.file("recording");
   fs::create_directories(recording);
   for (int f = 0; f < 2; ++f) {
     std::vector<uint8_t> frame = wireBlock(1, 0, f == 0 ? 1.0f : 100.0f);

@@ -5,6 +5,7 @@
 #define VYX_BENCH_PAIRED_BATCHES_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -34,7 +35,7 @@ bool timeFrames(int frames, Fetch&& fetch, PerFrame& out) {
 // The value at fraction q (0 to 1) of the sorted values; v must not be empty.
 inline double quantile(std::vector<double> v, double q) {
   std::sort(v.begin(), v.end());
-  return v[static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+  return v[static_cast<size_t>(std::lround(q * static_cast<double>(v.size() - 1)))];
 }
 
 }  // namespace vyxbench
