@@ -7,8 +7,9 @@
 # BUILD_DIR is a configured build; its compile_commands.json supplies the
 # flags. clang-format checks every tracked .cpp and .h file (tests, benchmarks
 # and fuzzers included); clang-tidy and cppcheck check the files of the
-# product's folders that the build compiles (and the project headers they
-# include).
+# project's folders that the build compiles, tests, benchmarks and fuzzers
+# included (and the project headers they include). tests/, bench/ and fuzz/
+# each have a .clang-tidy that turns off the checks that do not fit there.
 # Findings that are false positives are suppressed where they occur, with a
 # comment that says why (NOLINT / cppcheck-suppress).
 set -euo pipefail
@@ -21,7 +22,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/compile_commands.json" ]; then
 fi
 build=$(cd "$1" && pwd)
 jobs=${JOBS:-$(nproc)}
-dirs=(src wire vyxnetwork host sim tools viewer python gstreamer)
+dirs=(src wire vyxnetwork host sim tools viewer python gstreamer tests bench fuzz)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -35,8 +36,7 @@ kept, seen = [], set()
 for entry in json.load(open(database)):
     path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
     parts = os.path.relpath(path, root).split(os.sep)
-    # A door's own tests/ folder is test code: formatted, but not held to the product's checks.
-    if parts[0] in dirs and "tests" not in parts[1:-1] and path not in seen:
+    if parts[0] in dirs and path not in seen:
         seen.add(path)
         kept.append(entry)
         print(path)
@@ -71,7 +71,10 @@ grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated|^Suppressed [0-9]+
 if [ "$tidy" -ne 0 ]; then echo "clang-tidy: findings above"; else echo "clang-tidy: clean"; fi
 
 echo "== cppcheck"
-if ! cppcheck --project="$work/compile_commands.json" --enable=warning,performance,portability \
+# gtest.cfg spells googletest's TEST macros out as functions, so the test
+# bodies are parsed and checked rather than stopping at a syntax error.
+if ! cppcheck --project="$work/compile_commands.json" --library=scripts/cppcheck/gtest.cfg \
+       --enable=warning,performance,portability \
        --error-exitcode=1 --inline-suppr --suppress=missingIncludeSystem -q -j "$jobs" \
        --template='{file}:{line}: {severity}: {message} [{id}]'; then
   echo "cppcheck: findings above"
