@@ -78,9 +78,7 @@ void PluginAccess::check(int code, const char* name, unsigned int textId) const 
   if (code != VYX_OK) throw CallFailure{name, code, plugin_.lastError(textId)};
 }
 
-int PluginAccess::canProcess(uint32_t outputType, const VYXDataDescription& raw) const {
-  SharedLock registry(*this);
-  std::lock_guard<std::mutex> lock(processing_);
+int PluginAccess::canProcessLocked(uint32_t outputType, const VYXDataDescription& raw) const {
   int bytes = -1;
   VYXDataDescription in = raw;
   check(api().vyxpCanProcess(processingId_, &bytes, outputType, 1, &in), "vyxpCanProcess",
@@ -88,21 +86,30 @@ int PluginAccess::canProcess(uint32_t outputType, const VYXDataDescription& raw)
   return bytes;
 }
 
-bool PluginAccess::convert(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
-                           void* out, size_t outBytes) const {
-  SharedLock registry(*this);
-  std::lock_guard<std::mutex> lock(processing_);
-  int bytes = -1;
+void PluginAccess::processLocked(uint32_t outputType, const VYXDataDescription& raw,
+                                 const void* rawBytes, void* out, size_t outBytes) const {
   VYXDataDescription in = raw;
-  check(api().vyxpCanProcess(processingId_, &bytes, outputType, 1, &in), "vyxpCanProcess",
-        processingId_);
-  if (bytes < 0 || static_cast<size_t>(bytes) != outBytes) return false;
   VYXDataDescription result{};
   result.type = outputType;
   result.size = static_cast<uint32_t>(outBytes);
   void* input = const_cast<void*>(rawBytes);
   check(api().vyxpProcess(processingId_, 1, &result, &out, 1, &in, &input), "vyxpProcess",
         processingId_);
+}
+
+int PluginAccess::canProcess(uint32_t outputType, const VYXDataDescription& raw) const {
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  return canProcessLocked(outputType, raw);
+}
+
+bool PluginAccess::convert(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
+                           void* out, size_t outBytes) const {
+  SharedLock registry(*this);
+  std::lock_guard<std::mutex> lock(processing_);
+  const int bytes = canProcessLocked(outputType, raw);
+  if (bytes < 0 || static_cast<size_t>(bytes) != outBytes) return false;
+  processLocked(outputType, raw, rawBytes, out, outBytes);
   return true;
 }
 
@@ -110,13 +117,7 @@ void PluginAccess::process(uint32_t outputType, const VYXDataDescription& raw, c
                            void* out, size_t outBytes) const {
   SharedLock registry(*this);
   std::lock_guard<std::mutex> lock(processing_);
-  VYXDataDescription in = raw;
-  VYXDataDescription result{};
-  result.type = outputType;
-  result.size = static_cast<uint32_t>(outBytes);
-  void* input = const_cast<void*>(rawBytes);
-  check(api().vyxpProcess(processingId_, 1, &result, &out, 1, &in, &input), "vyxpProcess",
-        processingId_);
+  processLocked(outputType, raw, rawBytes, out, outBytes);
 }
 
 }  // namespace lvtcam

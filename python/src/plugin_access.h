@@ -110,6 +110,11 @@ class PluginAccess {
   void check(int code, const char* name, unsigned int textId) const;
 
  private:
+  // The two processing calls, under the registry and processing locks the caller holds.
+  int canProcessLocked(uint32_t outputType, const VYXDataDescription& raw) const;
+  void processLocked(uint32_t outputType, const VYXDataDescription& raw, const void* rawBytes,
+                     void* out, size_t outBytes) const;
+
   vyxhost::Plugin plugin_;
   mutable std::mutex gate_;
   mutable std::shared_mutex registry_;
