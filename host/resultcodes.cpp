@@ -25,9 +25,11 @@ const char* resultName(int code) {
   }
 }
 
-CallError::CallError(const std::string& call, int code, std::string text)
+CallError::CallError(const std::string& call, int code, std::string text,
+                     const std::string& context)
     : std::runtime_error(call + " failed: " + resultName(code) + " (" + std::to_string(code) + ")" +
-                         (text.empty() ? std::string() : ": " + text)),
+                         (text.empty() ? std::string() : ": " + text) +
+                         (context.empty() ? std::string() : "; " + context)),
       code_(code),
       text_(std::move(text)) {}
 

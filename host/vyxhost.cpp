@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "plugin_file_check.h"
+
 namespace vyxhost {
 
 namespace {
@@ -52,6 +54,7 @@ const std::vector<std::string>& entryPointNames() {
 }
 
 Plugin::Plugin(const std::string& path, Mode mode) : path_(path) {
+  checkPluginFile(path);
   if (mode == Mode::Private) {
     PrivateCopy copy(path);
     handle_ = ::dlopen(copy.path().c_str(), RTLD_NOW | RTLD_LOCAL);

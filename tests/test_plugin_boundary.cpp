@@ -2,12 +2,14 @@
 // interface version, the text rule and the error slots of both registries.
 #include <elf.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
 #include <set>
 
 #include "plugin_fixture.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -64,6 +66,24 @@ TEST(PluginObject, LoaderNamesAMissingFile) {
   } catch (const vyxhost::LoadError& e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent/lvt.L32.vcp"), std::string::npos);
   }
+}
+
+TEST(PluginObject, LoaderRefusesACutOrForeignFileBeforeMappingIt) {
+  // The system's loader maps a cut object and dies on its first missing page (SIGBUS).
+  std::ifstream in(VYX_PLUGIN_PATH, std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const vyxtest::TempDir dir("cutplugin");
+  for (const size_t keep : {size_t{35856}, whole.size() / 2, size_t{40}, size_t{3}}) {
+    const std::string cut = dir.path() + "/cut-" + std::to_string(keep) + ".vcp";
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, std::min(keep, whole.size() - 1));
+    try {
+      vyxhost::Plugin p(cut);
+      FAIL() << "loaded the first " << keep << " bytes";
+    } catch (const vyxhost::LoadError& e) {
+      EXPECT_NE(std::string(e.what()).find(cut), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_THROW(vyxhost::Plugin p(dir.path()), vyxhost::LoadError);  // a folder
 }
 
 TEST(PluginObject, LoaderRefusesAnObjectWithoutTheEntryPoints) {

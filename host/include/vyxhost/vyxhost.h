@@ -62,7 +62,8 @@ class LoadError : public std::runtime_error {
 // An entry point answered a result code other than VYX_OK.
 class CallError : public std::runtime_error {
  public:
-  CallError(const std::string& call, int code, std::string text);
+  // context, when given, follows the plug-in's text after "; ".
+  CallError(const std::string& call, int code, std::string text, const std::string& context = "");
   int code() const { return code_; }
   const std::string& text() const { return text_; }
 

@@ -1,0 +1,210 @@
+// The camera session every door stands on, driven against the simulator's fault knobs: refusals
+// that leave the camera as it was, failures told apart, a lost camera reopened with exactly the
+// settings it had accepted, a stall noticed within three frame periods, a close that does not
+// wait for a silent camera, and several sessions side by side in one process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "sim_fixture.h"
+#include "vyxhost/camera.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vyxhost::CameraError;
+using vyxhost::CameraState;
+using vyxhost::FailureKind;
+
+double since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// The states a session reported, in order.
+struct StateLog {
+  std::mutex mutex;
+  std::vector<CameraState> states;
+  void add(CameraState s) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    states.push_back(s);
+  }
+  bool saw(CameraState s) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return std::find(states.begin(), states.end(), s) != states.end();
+  }
+};
+
+vyxhost::CameraOptions optionsFor(const std::string& address, StateLog* log = nullptr) {
+  vyxhost::CameraOptions o;
+  o.address = address;
+  o.pluginPath = VYX_PLUGIN_PATH;
+  o.reconnectInterval = std::chrono::milliseconds(0);
+  if (log != nullptr) o.onState = [log](CameraState s, const std::string&) { log->add(s); };
+  return o;
+}
+
+template <typename Body>
+CameraError failureOf(Body&& body) {
+  try {
+    body();
+  } catch (const CameraError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no CameraError";
+  return CameraError(FailureKind::Other, "none", 0, "", "");
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(CameraSession, RefusedValuesLeaveTheCameraAsItWasAndFailuresAreToldApart) {
+  auto cam = vyxtest::startCamera();
+  vyxhost::Camera camera(optionsFor(cam->config().address));
+  camera.setFrameRate(10);
+  EXPECT_EQ(camera.frameRate(), 10u);
+
+  // The camera answers its own maximum: that is its limit, and the old rate goes back.
+  const CameraError over = failureOf([&] { camera.setFrameRate(31); });
+  EXPECT_EQ(over.kind(), FailureKind::Refused);
+  EXPECT_TRUE(contains(over.what(), "the camera took 30 frames/s, not 31")) << over.what();
+  EXPECT_EQ(cam->frontend()[lvtwire::frontend::kFps], 10);
+  EXPECT_EQ(camera.frameRateRange().max, 30u);
+  // From then on the limit is known and a value beyond it never reaches the camera.
+  const size_t calls = cam->calls().size();
+  EXPECT_TRUE(contains(failureOf([&] { camera.setFrameRate(40); }).what(), "range 1 to 30"));
+  EXPECT_EQ(cam->calls().size(), calls);
+
+  const vyxhost::ValueRange itime = camera.integrationTimeRange(0);
+  const CameraError longItime = failureOf([&] { camera.setIntegrationTime(0, itime.max + 1); });
+  EXPECT_EQ(longItime.kind(), FailureKind::Refused);
+  EXPECT_EQ(cam->frontend()[lvtwire::frontend::kItime0], 1000);
+  EXPECT_EQ(camera.accepted().fps, 10u);
+  EXPECT_FALSE(camera.accepted().itime0);
+
+  const CameraError bad = failureOf([] { vyxhost::Camera c(optionsFor("300.1.1.1")); });
+  EXPECT_EQ(bad.kind(), FailureKind::InvalidAddress);
+  EXPECT_TRUE(contains(bad.what(), "\"300.1.1.1\" is not a camera address")) << bad.what();
+  const CameraError nobody =
+      failureOf([] { vyxhost::Camera c(optionsFor(vyxtest::silentAddress())); });
+  EXPECT_EQ(nobody.kind(), FailureKind::Lost);
+  EXPECT_EQ(nobody.code(), VYX_COULD_NOT_OPEN);
+  EXPECT_EQ(nobody.text(), "camera connection");
+  EXPECT_TRUE(contains(nobody.what(), "port 8080")) << nobody.what();
+}
+
+TEST(CameraSession, LostCameraIsReopenedWithExactlyTheAcceptedSettings) {
+  auto cam = vyxtest::startCamera();
+  const lvtsim::CameraConfig where = cam->config();
+  StateLog log;
+  vyxhost::Camera camera(optionsFor(where.address, &log));
+  camera.setIntegrationTime(1, 3000);
+  camera.setFrameRate(10);
+  EXPECT_THROW(camera.setFrameRate(31), CameraError);  // refused: never applied again
+  vyxhost::Frame frame;
+  camera.grab(frame);
+  EXPECT_EQ(frame.sequence, 0u);
+
+  // The camera restarts with its factory settings and a lower frame-rate limit.
+  const uint16_t dataPort = cam->dataPort();
+  cam.reset();
+  EXPECT_THROW(camera.grab(frame), CameraError);
+  EXPECT_EQ(camera.state(), CameraState::Lost);
+  lvtsim::CameraConfig again = where;
+  again.dataPort = dataPort;
+  again.maxFps = 5;
+  cam = std::make_unique<lvtsim::Camera>(again);
+  cam->start();
+
+  std::vector<std::string> failed;
+  ASSERT_TRUE(camera.reconnect(&failed));
+  EXPECT_EQ(cam->frontend()[lvtwire::frontend::kItime1], 3000);
+  EXPECT_EQ(cam->frontend()[lvtwire::frontend::kItime0], 1000);
+  ASSERT_EQ(failed.size(), 1u);  // the rate no longer fits; the others were still applied
+  EXPECT_TRUE(contains(failed[0], "fps")) << failed[0];
+  camera.grab(frame);
+  EXPECT_EQ(frame.sequence, 1u);
+  const vyxhost::Counters c = camera.counters();
+  EXPECT_EQ(c.frames, 2u);
+  EXPECT_EQ(c.losses, 1u);
+  EXPECT_EQ(c.reconnects, 1u);
+  EXPECT_TRUE(log.saw(CameraState::Lost));
+  EXPECT_TRUE(log.saw(CameraState::Reconnecting));
+  EXPECT_EQ(camera.state(), CameraState::Streaming);
+}
+
+TEST(CameraSession, SessionsSideBySideNeverTouchEachOthersCamera) {
+  std::vector<std::unique_ptr<lvtsim::Camera>> cams;
+  std::vector<std::unique_ptr<vyxhost::Camera>> sessions;
+  for (int i = 0; i < 3; ++i) {
+    cams.push_back(vyxtest::startCamera());
+    sessions.push_back(
+        std::make_unique<vyxhost::Camera>(optionsFor(cams.back()->config().address)));
+  }
+  // A converter of its own, as a recording reader has: its handle is never a camera's.
+  vyxhost::FrameConverter converter(vyxhost::sharedPlugin(VYX_PLUGIN_PATH));
+  std::atomic<int> wrong{0}, closedWhileGrabbing{0};
+  std::vector<std::thread> threads;
+  for (auto& s : sessions) {
+    threads.emplace_back([&s, &converter, &wrong, &closedWhileGrabbing] {
+      vyxhost::Frame f;
+      std::vector<float> distance(lvtwire::kPixelWords);
+      try {
+        for (uint64_t n = 0; n < 40; ++n) {
+          s->grab(f);
+          if (f.sequence != n) ++wrong;
+          if (!converter.convert(VYX_TYPE_10001, f.description, f.raw.data(), distance.data(),
+                                 distance.size() * sizeof(float)))
+            ++wrong;
+        }
+      } catch (const CameraError& e) {
+        if (contains(e.what(), "is closed")) ++closedWhileGrabbing;
+      }
+    });
+  }
+  sessions[0]->close();  // while the others grab
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_LE(closedWhileGrabbing.load(), 1);
+  for (size_t i = 1; i < sessions.size(); ++i) EXPECT_EQ(sessions[i]->counters().frames, 40u);
+  EXPECT_EQ(sessions[0]->state(), CameraState::Closed);
+  EXPECT_THROW(sessions[0]->frameRate(), CameraError);
+}
+
+TEST(SlowCamera, SessionStallIsSeenAtOnceAndClosingItDoesNotWait) {
+  lvtsim::CameraConfig cfg;
+  cfg.realtime = true;
+  auto cam = vyxtest::startCamera(cfg);
+  StateLog log;
+  vyxhost::Camera camera(optionsFor(cam->config().address, &log));
+  vyxhost::Frame frame;
+  for (int i = 0; i < 3; ++i) camera.grab(frame);
+
+  lvtsim::ImageOverride silent;
+  silent.silent = true;
+  cam->queueImage('d', silent);
+  std::atomic<bool> failed{false};
+  std::thread grabber([&] {
+    try {
+      camera.grab(frame);
+    } catch (const CameraError&) {
+      failed = true;
+    }
+  });
+  while (!log.saw(CameraState::Stalled)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(camera.counters().stalls, 1u);
+  const Clock::time_point asked = Clock::now();
+  camera.close();  // the grab is still waiting: the closing must not wait with it
+  EXPECT_LT(since(asked), 1.0);
+  grabber.join();
+  EXPECT_TRUE(failed);
+  EXPECT_LT(since(asked), 12.0);
+  EXPECT_EQ(camera.state(), CameraState::Closed);
+}
+
+}  // namespace
