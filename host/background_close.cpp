@@ -26,7 +26,7 @@ void closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
     const auto start = std::chrono::steady_clock::now();
     int code = VYX_OK;
     {
-      const PluginGate::Exclusive gate;
+      const PluginGate::Shared gate;
       code = plugin->api().vyxpDeinitPlugin(id);
     }
     const double took =

@@ -130,7 +130,8 @@ std::shared_ptr<const Plugin> sharedPlugin(const std::string& path) {
 
 FrameConverter::FrameConverter(std::shared_ptr<const Plugin> plugin)
     : plugin_(std::move(plugin)), id_(newHandle()) {
-  const PluginGate::Exclusive gate;
+  const PluginGate::Shared gate;
+  const std::lock_guard<std::mutex> opening(PluginGate::openings());
   plugin_->check(plugin_->api().vyxpInitProcessingPlugin(id_, ""), "vyxpInitProcessingPlugin", 0);
 }
 
@@ -229,7 +230,8 @@ struct Camera::Impl {
     int code = VYX_OK;
     std::string text;
     {
-      const PluginGate::Exclusive gate;
+      const PluginGate::Shared gate;
+      const std::lock_guard<std::mutex> opening(PluginGate::openings());
       code = plugin->api().vyxpInitRawDataPlugin(id, a.c_str());
       if (code != VYX_OK) text = textOf(*plugin, 0);  // a failed opening leaves its text under 0
     }

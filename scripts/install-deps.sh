@@ -16,7 +16,7 @@ native=(git file libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good
         libboost-dev chromium chromium-driver python3-selenium)
-i386=(libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
+i386=(qemu-user libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386)
 
 if [ "${1:-all}" = demo ]; then
   wanted=("${demo[@]}")
