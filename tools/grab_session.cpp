@@ -11,13 +11,13 @@
 #include <stdexcept>
 #include <vector>
 
-#include "frame_writer.h"
-#include "output_types.h"
 #include "raw_frame_blocks.h"
 #include "run_folder.h"
-#include "run_manifest.h"
 #include "vyxhost/locate.h"
+#include "vyxhost/output_types.h"
 #include "vyxhost/vyxhost.h"
+#include "vyxrec/frame_writer.h"
+#include "vyxrec/run_manifest.h"
 
 namespace vyxgrab {
 
@@ -164,10 +164,10 @@ void closeCamera(std::unique_ptr<vyxhost::SourceInstance>& source, GrabReport& r
 std::vector<std::string> convertFrame(uint64_t frame, const std::vector<uint8_t>& raw,
                                       const VYXDataDescription& desc,
                                       const vyxhost::ProcessingInstance& processing,
-                                      FrameWriter& writer, GrabReport& report) {
+                                      vyxrec::FrameWriter& writer, GrabReport& report) {
   std::vector<std::string> files;
   std::vector<std::pair<const char*, std::vector<float>>> images;
-  for (const OutputType& type : outputTypes()) {
+  for (const vyxhost::OutputType& type : vyxhost::outputTypes()) {
     report.stage = "converting frame " + std::to_string(frame) + " to " + type.name;
     const int bytes = processing.canProcess(type.code, desc);
     if (bytes <= 0) continue;
@@ -193,7 +193,8 @@ std::vector<std::string> convertFrame(uint64_t frame, const std::vector<uint8_t>
     }
     report.stage = "writing frame " + std::to_string(frame) + " " + type.name + " files";
     const std::vector<std::string> written =
-        writer.writeImage(frame, type, image.data(), out.std.numRows, out.std.numColumns);
+        writer.writeImage(frame, {type.code, type.name, type.unit}, image.data(), out.std.numRows,
+                          out.std.numColumns);
     files.insert(files.end(), written.begin(), written.end());
     const std::string made = std::string(type.name) + " (" + hex(type.code) + ")";
     if (std::find(report.outputs.begin(), report.outputs.end(), made) == report.outputs.end()) {
@@ -234,7 +235,7 @@ void readBack(vyxhost::SourceInstance& source, GrabReport& report, vyxrec::Setti
   if (end != report.fps->c_str() && *end == '\0') settings.fps = fps;
 }
 
-void summariseScales(const FrameWriter& writer, bool previews, GrabReport& report) {
+void summariseScales(const vyxrec::FrameWriter& writer, bool previews, GrabReport& report) {
   report.clipped.clear();
   if (!previews) return;
   for (const auto& [type, scale] : writer.previewScales()) {
@@ -257,7 +258,7 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
   const std::string pluginPath = vyxhost::findPlugin(o.pluginPath);
   report.stage = "creating the output directory " + o.outDir;
   claimRunFolder(o.outDir, o.overwrite);
-  FrameWriter writer(o.outDir, o.zoom, o.write, o.ranges);
+  vyxrec::FrameWriter writer(o.outDir, o.zoom, o.write, o.ranges);
   const bool convert = o.write.npy || o.write.png || o.write.preview;
 
   report.stage = "loading the plug-in " + pluginPath;

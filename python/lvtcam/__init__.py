@@ -225,13 +225,14 @@ class SimulatedCamera(str):
 
 
 @contextlib.contextmanager
-def simulate(replay=None, realtime=False):
+def simulate(replay=None, realtime=True):
     """Start the camera simulator in this process on a free loopback address.
 
     Yields the address (a SimulatedCamera, i.e. a str) to open; the simulator
     stops when the block ends. replay names a folder recorded by vyxgrab whose
-    frames are served in a loop instead of the synthetic scene; realtime paces
-    frames at the camera's frame rate instead of as fast as possible.
+    frames are served in a loop instead of the synthetic scene. Frames come at
+    the camera's frame rate, like a real camera's; realtime=False serves them as
+    fast as they are asked for (tests, benchmarks).
     """
     replay_dir = "" if replay is None else _path(replay, "replay")
     if replay_dir and not os.path.isdir(replay_dir):

@@ -5,18 +5,18 @@
 
 #include <stdexcept>
 
-#include "output_types.h"
+#include "vyxhost/output_types.h"
 #include "without_gil.h"
 
 namespace lvtcam {
 
 namespace {
 
-const vyxgrab::OutputType& outputTypeNamed(const std::string& name) {
-  for (const auto& t : vyxgrab::outputTypes())
+const vyxhost::OutputType& outputTypeNamed(const std::string& name) {
+  for (const auto& t : vyxhost::outputTypes())
     if (name == t.name) return t;
   std::string known;
-  for (const auto& t : vyxgrab::outputTypes())
+  for (const auto& t : vyxhost::outputTypes())
     known += std::string(known.empty() ? "" : ", ") + t.name;
   throw py::value_error("no image type '" + name + "'; the plug-in makes " + known);
 }
@@ -33,7 +33,7 @@ Frame::Frame(std::shared_ptr<PluginAccess> access, RawFrame raw)
     : access_(std::move(access)), raw_(std::move(raw)) {}
 
 py::object Frame::image(const std::string& name) {
-  const vyxgrab::OutputType& type = outputTypeNamed(name);
+  const vyxhost::OutputType& type = outputTypeNamed(name);
   auto cached = images_.find(type.code);
   if (cached != images_.end()) return cached->second;
 
@@ -94,7 +94,7 @@ py::object Frame::timestamp() const {
 std::vector<std::string> Frame::available() const {
   return withoutGil([&] {
     std::vector<std::string> names;
-    for (const auto& t : vyxgrab::outputTypes())
+    for (const auto& t : vyxhost::outputTypes())
       if (access_->canProcess(t.code, raw_.description) > 0) names.emplace_back(t.name);
     return names;
   });

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "embedded_camera.h"
+#include "lvtsim/embedded.h"
 #include "without_gil.h"
 
 namespace lvtcam {
@@ -21,18 +21,18 @@ class Simulator {
   bool running() const { return camera_ != nullptr; }
   // Stops serving: to a camera still open on it this is a pulled cable.
   void stop() {
-    std::unique_ptr<vyxgrab::EmbeddedCamera> camera = std::move(camera_);
+    std::unique_ptr<lvtsim::EmbeddedCamera> camera = std::move(camera_);
     withoutGil([&] { camera.reset(); });
   }
 
  private:
-  static std::unique_ptr<vyxgrab::EmbeddedCamera> start(const std::string& replayDir,
-                                                        bool realtime) {
+  static std::unique_ptr<lvtsim::EmbeddedCamera> start(const std::string& replayDir,
+                                                       bool realtime) {
     return withoutGil(
-        [&] { return std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime); });
+        [&] { return std::make_unique<lvtsim::EmbeddedCamera>(replayDir, realtime); });
   }
 
-  std::unique_ptr<vyxgrab::EmbeddedCamera> camera_;
+  std::unique_ptr<lvtsim::EmbeddedCamera> camera_;
   std::string address_;
 };
 

@@ -96,7 +96,7 @@ def test_plugin_failures_raise_camera_error_with_code_and_text(camera, action, c
 
 
 def test_open_failures():
-    with lvtcam.simulate() as address:
+    with lvtcam.simulate(realtime=False) as address:
         pass  # stopped: nothing answers there any more
     with pytest.raises(lvtcam.CameraError) as failure:
         lvtcam.open(address)
@@ -107,7 +107,7 @@ def test_open_failures():
 
 
 def test_pulled_cable_raises_within_the_bounded_wait_and_close_still_releases(no_warnings):
-    with lvtcam.simulate() as address:
+    with lvtcam.simulate(realtime=False) as address:
         cam = lvtcam.open(address)
         cam.grab()
         address.stop()
@@ -131,7 +131,7 @@ def test_two_cameras_in_two_threads_grab_at_the_same_time():
     # While the slow grab waits, the other thread must keep grabbing (were the
     # wait to hold the GIL, the other thread would only get the interpreter's
     # 5 ms switch slices: a few dozen frames at most).
-    with lvtcam.simulate(realtime=True) as slow, lvtcam.simulate() as fast:
+    with lvtcam.simulate() as slow, lvtcam.simulate(realtime=False) as fast:
         slow_span, fast_ends, errors = [], [], []
         slow_done = threading.Event()
 
@@ -170,7 +170,7 @@ def test_two_cameras_in_two_threads_grab_at_the_same_time():
 
 
 def test_ctrl_c_stops_a_frame_loop_within_one_frame(no_warnings):
-    with lvtcam.simulate(realtime=True) as address, lvtcam.open(address) as cam:
+    with lvtcam.simulate() as address, lvtcam.open(address) as cam:
         cam.fps = 5
         after_signal = []
         interrupted = threading.Event()
@@ -195,7 +195,7 @@ def test_exit_while_a_daemon_thread_grabs_is_clean():
     # plug-in's statics must not be torn down under it.
     script = textwrap.dedent("""
         import threading, time, lvtcam
-        simulator = lvtcam.simulate(); address = simulator.__enter__()
+        simulator = lvtcam.simulate(realtime=False); address = simulator.__enter__()
         cam = lvtcam.open(address)
         def grab():
             for frame in cam.frames():

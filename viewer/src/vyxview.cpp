@@ -14,8 +14,8 @@
 #include "camera_loop.h"
 #include "frame_hub.h"
 #include "listener.h"
+#include "lvtsim/embedded.h"
 #include "request_checks.h"
-#include "simulated_camera.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
 
@@ -39,10 +39,10 @@ bool isLoopback(const std::string& address) {
 }
 
 int runViewer(const Options& o) {
-  std::optional<vyxview::SimulatedCamera> simulated;
+  std::optional<lvtsim::EmbeddedCamera> simulated;
   std::string address = o.address;
   if (o.simulate) {
-    simulated.emplace(o.replay);
+    simulated.emplace(o.replay, true);  // paced like the camera
     address = simulated->address();
   }
   const vyxhost::Plugin plugin(vyxhost::findPlugin(o.plugin));

@@ -1,4 +1,4 @@
-// Writes everything vyxgrab keeps of a frame into the output directory: the raw bytes and their
+// Writes everything a recording keeps of a frame into the output directory: the raw bytes and their
 // 128-byte description as the plug-in handed them out (a recording that the simulator can replay),
 // and per converted image a float32 .npy, a 16-bit grayscale .png and a false-colour preview, each
 // only when selected. The previews of one image type share one colour scale for the whole run.
@@ -9,12 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "grab_options.h"
-#include "output_types.h"
-#include "value_range.h"
 #include "vyxdatadescription.h"
+#include "vyxrec/frame_file_names.h"
+#include "vyxrec/value_range.h"
 
-namespace vyxgrab {
+namespace vyxrec {
+
+// The files written per frame (vyxgrab --write).
+struct OutputSelection {
+  bool npy = true, png = true, preview = true, raw = true;
+};
+
+// A fixed colour scale for the previews of one image type (vyxgrab --range TYPE=MIN:MAX).
+struct FixedRange {
+  float min = 0, max = 0;
+};
 
 class FrameWriter {
  public:
@@ -27,7 +36,7 @@ class FrameWriter {
   std::vector<std::string> writeRaw(uint64_t frame, const std::vector<uint8_t>& bytes,
                                     const VYXDataDescription& desc);
   // values holds rows * columns floats, row after row.
-  std::vector<std::string> writeImage(uint64_t frame, const OutputType& type, const float* values,
+  std::vector<std::string> writeImage(uint64_t frame, const ImageLabel& type, const float* values,
                                       uint32_t rows, uint32_t columns);
 
   const std::string& dir() const { return dir_; }
@@ -49,4 +58,4 @@ class FrameWriter {
   uint64_t bytes_ = 0;
 };
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

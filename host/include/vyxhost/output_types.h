@@ -4,8 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
-namespace vyxgrab {
+namespace vyxhost {
 
 struct OutputType {
   uint32_t code;     // host data type, e.g. 0x10001
@@ -16,4 +17,8 @@ struct OutputType {
 // In ascending order of code.
 const std::array<OutputType, 6>& outputTypes();
 
-}  // namespace vyxgrab
+// The entry with that name ("distance") or code (VYX_TYPE_10001); nullptr when there is none.
+const OutputType* findOutputType(const std::string& name);
+const OutputType* findOutputType(uint32_t code);
+
+}  // namespace vyxhost

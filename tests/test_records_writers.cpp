@@ -1,4 +1,4 @@
-// vyxgrab's image output: the NPY header and data bytes, PNG files read back through libpng
+// A recording's image files: the NPY header and data bytes, PNG files read back through libpng
 // (signature, IHDR, 16-bit byte order, pixels), the colour scale and the preview's layout.
 #include <gtest/gtest.h>
 #include <png.h>
@@ -14,18 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "colormap.h"
-#include "frame_file_names.h"
-#include "npy_writer.h"
-#include "output_types.h"
-#include "png_writer.h"
-#include "preview_image.h"
 #include "temp_dir.h"
-#include "value_range.h"
+#include "vyxhost/output_types.h"
+#include "vyxrec/colormap.h"
+#include "vyxrec/frame_file_names.h"
+#include "vyxrec/npy_writer.h"
+#include "vyxrec/png_writer.h"
+#include "vyxrec/preview_image.h"
+#include "vyxrec/value_range.h"
 
 namespace {
 
-using namespace vyxgrab;
+using namespace vyxrec;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -283,7 +283,8 @@ TEST(FrameFileNames, NumberFramesWithFiveDigitsAndNameTheImageType) {
   EXPECT_EQ(frameStem(12), "frame_00012");
   EXPECT_EQ(frameStem(1234567), "frame_1234567");
   std::vector<std::string> stems;
-  for (const OutputType& t : outputTypes()) stems.push_back(imageStem(3, t));
+  for (const vyxhost::OutputType& t : vyxhost::outputTypes())
+    stems.push_back(imageStem(3, {t.code, t.name, t.unit}));
   EXPECT_EQ(stems,
             (std::vector<std::string>{"frame_00003_10001_distance", "frame_00003_10002_amplitude",
                                       "frame_00003_10004_intensity", "frame_00003_10020_x",

@@ -1,17 +1,17 @@
-#include "frame_writer.h"
+#include "vyxrec/frame_writer.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <utility>
 
-#include "file_output.h"
-#include "frame_file_names.h"
-#include "npy_writer.h"
-#include "png_writer.h"
-#include "preview_image.h"
+#include "vyxrec/file_output.h"
+#include "vyxrec/frame_file_names.h"
+#include "vyxrec/npy_writer.h"
+#include "vyxrec/png_writer.h"
+#include "vyxrec/preview_image.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -60,7 +60,7 @@ std::vector<std::string> FrameWriter::writeRaw(uint64_t frame, const std::vector
   return names;
 }
 
-std::vector<std::string> FrameWriter::writeImage(uint64_t frame, const OutputType& type,
+std::vector<std::string> FrameWriter::writeImage(uint64_t frame, const ImageLabel& type,
                                                  const float* values, uint32_t rows,
                                                  uint32_t columns) {
   std::vector<std::string> names;
@@ -93,4 +93,4 @@ std::vector<std::string> FrameWriter::writeImage(uint64_t frame, const OutputTyp
   return names;
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "colormap.h"
+#include "vyxrec/colormap.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 
 struct RgbImage {
   RgbImage(uint32_t w, uint32_t h, Rgb background)
@@ -37,4 +37,4 @@ struct RgbImage {
   std::vector<uint8_t> pixels;
 };
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "rgb_image.h"
+#include "vyxrec/rgb_image.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 
 constexpr uint32_t kGlyphWidth = 5, kGlyphHeight = 7, kGlyphAdvance = 6;
 
@@ -19,4 +19,4 @@ inline uint32_t textHeight(uint32_t scale) { return kGlyphHeight * scale; }
 void drawText(RgbImage& image, uint32_t x, uint32_t y, const std::string& text, uint32_t scale,
               Rgb colour);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

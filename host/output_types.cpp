@@ -1,8 +1,10 @@
-#include "output_types.h"
+#include "vyxhost/output_types.h"
+
+#include <cstring>
 
 #include "vyxdatadescription.h"
 
-namespace vyxgrab {
+namespace vyxhost {
 
 const std::array<OutputType, 6>& outputTypes() {
   // 0x10002 and 0x10004 are the same camera image; the host treats the first as an amplitude
@@ -18,4 +20,16 @@ const std::array<OutputType, 6>& outputTypes() {
   return types;
 }
 
-}  // namespace vyxgrab
+const OutputType* findOutputType(const std::string& name) {
+  for (const OutputType& t : outputTypes())
+    if (name == t.name) return &t;
+  return nullptr;
+}
+
+const OutputType* findOutputType(uint32_t code) {
+  for (const OutputType& t : outputTypes())
+    if (code == t.code) return &t;
+  return nullptr;
+}
+
+}  // namespace vyxhost

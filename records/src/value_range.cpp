@@ -1,8 +1,8 @@
-#include "value_range.h"
+#include "vyxrec/value_range.h"
 
 #include <cmath>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 ValueRange finiteRange(const float* values, size_t count) {
   ValueRange range;
@@ -40,4 +40,4 @@ std::vector<uint16_t> scaleToGray16(const float* values, size_t count, const Val
   return out;
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

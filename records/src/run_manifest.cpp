@@ -1,4 +1,4 @@
-#include "run_manifest.h"
+#include "vyxrec/run_manifest.h"
 
 #include <sys/stat.h>
 

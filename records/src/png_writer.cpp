@@ -1,4 +1,4 @@
-#include "png_writer.h"
+#include "vyxrec/png_writer.h"
 
 #include <png.h>
 
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -121,4 +121,4 @@ void writePngRgb8(const std::string& path, const uint8_t* rgb, uint32_t width, u
   writePng(path, rgb, width, height, 3, 8, PNG_COLOR_TYPE_RGB);
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "rgb_image.h"
-#include "value_range.h"
+#include "vyxrec/rgb_image.h"
+#include "vyxrec/value_range.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 
 // Colours of the parts of a preview that do not come from the colour scale.
 constexpr Rgb kPreviewBackground{24, 24, 24};
@@ -32,4 +32,4 @@ RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uin
 RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uint32_t zoom,
                        const ValueRange& range, uint64_t* clipped);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

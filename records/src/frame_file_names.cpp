@@ -1,9 +1,9 @@
-#include "frame_file_names.h"
+#include "vyxrec/frame_file_names.h"
 
 #include <cinttypes>
 #include <cstdio>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 std::string frameStem(uint64_t frame) {
   char text[32];
@@ -11,7 +11,7 @@ std::string frameStem(uint64_t frame) {
   return text;
 }
 
-std::string imageStem(uint64_t frame, const OutputType& type) {
+std::string imageStem(uint64_t frame, const ImageLabel& type) {
   char code[16];
   std::snprintf(code, sizeof code, "%05" PRIx32, type.code);
   return frameStem(frame) + "_" + code + "_" + type.name;
@@ -22,4 +22,4 @@ std::string joinPath(const std::string& dir, const std::string& name) {
   return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -1,8 +1,8 @@
-#include "bitmap_font.h"
+#include "vyxrec/bitmap_font.h"
 
 #include <array>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -58,4 +58,4 @@ void drawText(RgbImage& image, uint32_t x, uint32_t y, const std::string& text, 
   }
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -1,13 +1,13 @@
-#include "preview_image.h"
+#include "vyxrec/preview_image.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
-#include "bitmap_font.h"
+#include "vyxrec/bitmap_font.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -88,4 +88,4 @@ RgbImage renderPreview(const float* values, uint32_t columns, uint32_t rows, uin
   return image;
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

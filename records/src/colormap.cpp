@@ -1,9 +1,9 @@
-#include "colormap.h"
+#include "vyxrec/colormap.h"
 
 #include <array>
 #include <cmath>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -39,4 +39,4 @@ Rgb colormap(float t) {
   return {blend(a.r, b.r, f), blend(a.g, b.g, f), blend(a.b, b.b, f)};
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -1,12 +1,12 @@
-#include "npy_writer.h"
+#include "vyxrec/npy_writer.h"
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "file_output.h"
+#include "vyxrec/file_output.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -53,4 +53,4 @@ void writeNpyFloat32(const std::string& path, const float* values, size_t rows, 
   writeFile(path, bytes.data(), bytes.size());
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -1,4 +1,4 @@
-#include "file_output.h"
+#include "vyxrec/file_output.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 namespace {
 
@@ -42,4 +42,4 @@ void makeDirectories(const std::string& path) {
   if (!S_ISDIR(st.st_mode)) throw std::runtime_error("not a directory: " + path);
 }
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 struct ValueRange {
   float min = 0.0f, max = 0.0f;
@@ -29,4 +29,4 @@ constexpr uint16_t kGray16Max = 65535;
 // values that are not finite map to kGray16Invalid. A range of one value maps it to kGray16Min.
 std::vector<uint16_t> scaleToGray16(const float* values, size_t count, const ValueRange& range);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 // The complete file header: magic, version, header length and the padded dictionary, a multiple
 // of 64 bytes long so that the data that follows is aligned.
@@ -15,4 +15,4 @@ std::string npyHeader(size_t rows, size_t columns);
 // cannot be written.
 void writeNpyFloat32(const std::string& path, const float* values, size_t rows, size_t columns);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 struct Rgb {
   uint8_t r, g, b;
@@ -20,4 +20,4 @@ inline bool operator!=(const Rgb& a, const Rgb& b) { return !(a == b); }
 // clamped and NaN counts as 0.
 Rgb colormap(float t);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

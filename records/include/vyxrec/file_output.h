@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 // Writes the bytes to path, replacing the file. Throws std::runtime_error on any failure.
 void writeFile(const std::string& path, const void* bytes, size_t size);
@@ -13,4 +13,4 @@ void writeFile(const std::string& path, const void* bytes, size_t size);
 // std::runtime_error when it cannot be created or the path is not a directory.
 void makeDirectories(const std::string& path);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec

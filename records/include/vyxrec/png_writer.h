@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace vyxgrab {
+namespace vyxrec {
 
 // Key and text of the tEXt chunks stored with an image.
 using PngText = std::vector<std::pair<std::string, std::string>>;
@@ -21,4 +21,4 @@ void writePngGray16(const std::string& path, const uint16_t* samples, uint32_t w
 // Writes width * height pixels of three bytes (red, green, blue), row after row.
 void writePngRgb8(const std::string& path, const uint8_t* rgb, uint32_t width, uint32_t height);
 
-}  // namespace vyxgrab
+}  // namespace vyxrec
