@@ -8,6 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <string>
@@ -15,6 +18,8 @@
 
 #include "frame.h"
 #include "run_manifest.h"
+#include "vyxhost/locate.h"
+#include "without_gil.h"
 
 namespace lvtcam {
 
@@ -79,6 +84,22 @@ std::vector<uint8_t> readFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// One converter per plug-in file for every recording read in the process. Made without the GIL:
+// it waits at the plug-in's gate.
+std::shared_ptr<const vyxhost::FrameConverter> converterFor(const std::string& pluginPath) {
+  return withoutGil([&] {
+    static std::mutex mutex;
+    static auto* converters =  // never destroyed: frames may outlive the interpreter's modules
+        new std::map<std::string, std::shared_ptr<const vyxhost::FrameConverter>>;
+    const std::string path = vyxhost::findPlugin(pluginPath);
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<const vyxhost::FrameConverter>& converter = (*converters)[path];
+    if (!converter)
+      converter = std::make_shared<const vyxhost::FrameConverter>(vyxhost::sharedPlugin(path));
+    return converter;
+  });
+}
+
 // The frame from its two files, checked so that a damaged recording cannot
 // make the conversion read past the frame's bytes.
 Frame loadFrame(const std::string& rawPath, const std::string& descPath, uint64_t index,
@@ -88,19 +109,15 @@ Frame loadFrame(const std::string& rawPath, const std::string& descPath, uint64_
     raise(PyExc_ValueError, descPath + " holds " + std::to_string(desc.size()) +
                                 " bytes; a frame description has " +
                                 std::to_string(sizeof(VYXDataDescription)));
-  const std::vector<uint8_t> raw = readFile(rawPath);
-  RawFrame frame;
+  vyxhost::Frame frame;
+  frame.raw = readFile(rawPath);
   std::memcpy(&frame.description, desc.data(), desc.size());
-  if (frame.description.size != raw.size())
-    raise(PyExc_ValueError, rawPath + " holds " + std::to_string(raw.size()) +
+  if (frame.description.size != frame.raw.size())
+    raise(PyExc_ValueError, rawPath + " holds " + std::to_string(frame.raw.size()) +
                                 " bytes but its description says " +
                                 std::to_string(frame.description.size));
-  frame.size = raw.size();
-  frame.bytes.reset(new uint8_t[raw.empty() ? 1 : raw.size()]);
-  std::copy(raw.begin(), raw.end(), frame.bytes.get());
-  frame.index = index;
-  frame.timestamp = timestamp;
-  return Frame(PluginAccess::get(plugin), std::move(frame));
+  frame.sequence = index;
+  return Frame(converterFor(plugin), std::move(frame), timestamp);
 }
 
 }  // namespace
