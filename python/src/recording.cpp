@@ -6,10 +6,15 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "frame.h"
+#include "vyxhost/locate.h"
+#include "without_gil.h"
 
 namespace lvtcam {
 
@@ -34,6 +39,22 @@ auto translated(Read read) {
   }
 }
 
+// One converter per plug-in file for every recording read in the process. Made without the GIL:
+// it waits at the plug-in's gate.
+std::shared_ptr<const vyxhost::FrameConverter> converterFor(const std::string& pluginPath) {
+  return withoutGil([&] {
+    static std::mutex mutex;
+    static auto* converters =  // never destroyed: frames may outlive the interpreter's modules
+        new std::map<std::string, std::shared_ptr<const vyxhost::FrameConverter>>;
+    const std::string path = vyxhost::findPlugin(pluginPath);
+    const std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<const vyxhost::FrameConverter>& converter = (*converters)[path];
+    if (!converter)
+      converter = std::make_shared<const vyxhost::FrameConverter>(vyxhost::sharedPlugin(path));
+    return converter;
+  });
+}
+
 // The frame from its two files, checked by the reader so that a damaged recording cannot make
 // the conversion read past the frame's bytes.
 Frame loadFrame(const std::string& rawPath, const std::string& descPath, uint64_t index,
@@ -43,14 +64,11 @@ Frame loadFrame(const std::string& rawPath, const std::string& descPath, uint64_
   recorded.rawPath = rawPath;
   recorded.descriptionPath = descPath;
   vyxrec::DescribedFrame read = translated([&] { return vyxrec::readDescribedFrame(recorded); });
-  RawFrame frame;
+  vyxhost::Frame frame;
+  frame.raw = std::move(read.raw);
   frame.description = read.description;
-  frame.size = read.raw.size();
-  frame.bytes.reset(new uint8_t[read.raw.empty() ? 1 : read.raw.size()]);
-  std::copy(read.raw.begin(), read.raw.end(), frame.bytes.get());
-  frame.index = index;
-  frame.timestamp = timestamp;
-  return Frame(PluginAccess::get(plugin), std::move(frame));
+  frame.sequence = index;
+  return Frame(converterFor(plugin), std::move(frame), timestamp);
 }
 
 }  // namespace
