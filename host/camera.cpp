@@ -197,6 +197,14 @@ struct Camera::Impl {
   Clock::time_point lastFrameAt{};
   Clock::time_point nextAttempt{};
   bool closing = false;  // close() asked while a grab was under way
+  // Instances whose closing the plug-in refused (their camera was gone, so it could not be
+  // told): still open, closed again at the next attempt to reopen and at close(). Shared with
+  // the closing threads, which may finish after the session.
+  struct Unclosed {
+    std::mutex mutex;
+    std::vector<unsigned int> ids;
+  };
+  std::shared_ptr<Unclosed> unclosed = std::make_shared<Unclosed>();
   bool watchStop = false;
 
   void setState(CameraState s, const std::string& why) {
@@ -427,7 +435,20 @@ struct Camera::Impl {
   // Hands an instance to the background closer and waits up to `wait` for it.
   void closeInstance(unsigned int id, std::chrono::milliseconds wait) {
     if (id == 0) return;
-    closeInBackground(plugin, id, options.address, wait);
+    closeInBackground(plugin, id, options.address, wait, [list = unclosed](unsigned int failed) {
+      const std::lock_guard<std::mutex> lock(list->mutex);
+      list->ids.push_back(failed);
+    });
+  }
+
+  // The instances whose closing failed before, handed to the closer once more.
+  void closeUnclosed() {
+    std::vector<unsigned int> ids;
+    {
+      const std::lock_guard<std::mutex> lock(unclosed->mutex);
+      ids.swap(unclosed->ids);
+    }
+    for (const unsigned int id : ids) closeInstance(id, std::chrono::milliseconds(0));
   }
 };
 
@@ -570,6 +591,8 @@ bool Camera::reconnect(std::vector<std::string>* failedSettings) {
     settings = m.accepted;
   }
   // The lost instance is closed once, in the background: a camera that is gone cannot answer.
+  // One whose closing failed before (its camera was gone) is tried again.
+  m.closeUnclosed();
   m.closeInstance(lost, std::chrono::milliseconds(0));
   m.setState(CameraState::Reconnecting, "reopening the camera at " + m.options.address);
   unsigned int id = 0;
@@ -708,6 +731,7 @@ void Camera::close() {
     m.lost = 0;
   }
   m.stopWatch();
+  m.closeUnclosed();
   m.closeInstance(lost, std::chrono::milliseconds(0));
   m.closeInstance(source, answering
                               ? std::chrono::duration_cast<std::chrono::milliseconds>(kCloseWait)
