@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace lvtgst {
 
@@ -14,6 +16,11 @@ namespace {
 // frame period and its closing within the session's close wait. Beyond that the camera is
 // silent and the thread is left to end by itself.
 constexpr auto kStopWait = std::chrono::seconds(3);
+
+// Frames fetched and not yet taken, at most. Two let the fetching go straight on to the next
+// frame while the streaming thread wakes for the last one, so that the wake-up is off the
+// camera's path.
+constexpr size_t kAhead = 2;
 
 int64_t monotonicNow() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -29,8 +36,8 @@ struct FrameFetcher::Shared {
   std::shared_ptr<vyxhost::Camera> camera;
   std::mutex mutex;  // everything below
   std::condition_variable changed;
-  vyxhost::Frame ready;
-  bool full = false;
+  std::deque<vyxhost::Frame> ready;
+  std::vector<vyxhost::Frame> spare;  // taken frames, their buffers reused
   std::exception_ptr failure;
   bool interrupted = false;
   bool interruptedSinceResume = false;
@@ -43,8 +50,12 @@ struct FrameFetcher::Shared {
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return stopping || !full; });
+        changed.wait(lock, [&] { return stopping || ready.size() < kAhead; });
         if (stopping) break;
+        if (!spare.empty()) {
+          std::swap(next, spare.back());
+          spare.pop_back();
+        }
       }
       try {
         camera->grab(next);  // the session's own lock only; nothing of the element's
@@ -56,8 +67,8 @@ struct FrameFetcher::Shared {
       }
       const std::lock_guard<std::mutex> lock(mutex);
       if (stopping) break;
-      std::swap(ready, next);
-      full = true;
+      ready.push_back(std::move(next));
+      next = vyxhost::Frame();
       changed.notify_all();
     }
     const std::lock_guard<std::mutex> lock(mutex);
@@ -69,8 +80,7 @@ struct FrameFetcher::Shared {
 FrameFetcher::FrameFetcher(std::shared_ptr<vyxhost::Camera> camera, vyxhost::Frame first)
     : shared_(std::make_shared<Shared>()) {
   shared_->camera = std::move(camera);
-  shared_->ready = std::move(first);
-  shared_->full = true;
+  shared_->ready.push_back(std::move(first));
   thread_ = std::thread([shared = shared_] { shared->run(); });
 }
 
@@ -80,12 +90,14 @@ bool FrameFetcher::take(vyxhost::Frame& frame) {
   Shared& s = *shared_;
   std::unique_lock<std::mutex> lock(s.mutex);
   for (;;) {
-    s.changed.wait(lock, [&] { return s.interrupted || s.stopping || s.full || s.failure; });
+    s.changed.wait(lock,
+                   [&] { return s.interrupted || s.stopping || !s.ready.empty() || s.failure; });
     if (s.interrupted || s.stopping) return false;
-    if (s.full) {
-      const bool stale = s.ready.monotonicNs < s.staleBefore;
-      if (!stale) std::swap(frame, s.ready);
-      s.full = false;
+    if (!s.ready.empty()) {
+      const bool stale = s.ready.front().monotonicNs < s.staleBefore;
+      if (!stale) std::swap(frame, s.ready.front());
+      s.spare.push_back(std::move(s.ready.front()));
+      s.ready.pop_front();
       s.changed.notify_all();
       if (stale) continue;
       return true;

@@ -1,7 +1,8 @@
-// Fetches a camera's frames on a thread of its own, one frame ahead of the element's streaming
-// thread. The streaming thread then only waits on a condition it can wake (unlock(): a pause, a
-// flush, going to NULL) instead of inside the plug-in, where a silent camera holds a call for
-// the plug-in's whole bound; and fetching the next frame overlaps converting and pushing this one.
+// Fetches a camera's frames on a thread of its own, up to two frames ahead of the element's
+// streaming thread. The streaming thread then only waits on a condition it can wake (unlock(): a
+// pause, a flush, going to NULL) instead of inside the plug-in, where a silent camera holds a call
+// for the plug-in's whole bound; and fetching the next frame overlaps converting and pushing this
+// one.
 #pragma once
 
 #include <memory>
