@@ -12,7 +12,7 @@ namespace lvtgst {
 namespace {
 
 std::string addressOf(const CameraSettings& settings, const lvtsim::Camera* simulator) {
-  const std::string address = simulator ? simulator->config().address : settings.address;
+  std::string address = simulator ? simulator->config().address : settings.address;
   if (address.empty()) {
     throw std::invalid_argument("no camera address: set address=... or simulate=true");
   }
