@@ -26,7 +26,7 @@ import warnings
 
 from ._errors import CameraError
 from . import _lvtcam
-from ._lvtcam import Frame
+from ._lvtcam import Frame, __version__
 
 # Threads still grabbing at exit must not be inside the plug-in while it is torn down.
 atexit.register(_lvtcam._shut_down)

@@ -19,6 +19,7 @@ namespace py = pybind11;
 
 PYBIND11_MODULE(_lvtcam, m) {
   m.doc() = "Compiled part of lvtcam; use the lvtcam package.";
+  m.attr("__version__") = LVTCAM_VERSION;
 
   // Failures of the plug-in's calls become lvtcam.CameraError (defined in
   // Python so that it pickles and reads like any exception class).
