@@ -62,7 +62,7 @@ grep -qx "activate-noawait ldconfig" "$scratch/control/triggers" || fail "libvyx
 depends_on libvyxhost1 libc6 libstdc++6 libflxmlrpc1
 depends_on libvyxhost-dev libvyxhost1
 depends_on lvt-camera-tools libvyxhost1 libpng16-16 libflxmlrpc1
-depends_on gstreamer1.0-lvt libvyxhost1 libgstreamer1.0-0 libgstreamer-plugins-base1.0-0
+depends_on gstreamer1.0-lvt libvyxhost1 libgstreamer1.0-0 libglib2.0-0
 depends_on python3-lvtcam libvyxhost1 python3 python3-numpy python3-numpy-abi9
 
 # Stripped, with the symbols in the -dbgsym packages.
