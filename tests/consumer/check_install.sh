@@ -21,7 +21,7 @@ cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
 grep -q "installed under $prefix:" "$scratch/install.log" || fail "no install summary"
 grep -q "export GST_PLUGIN_PATH=$prefix/\|export PYTHONPATH=$prefix/\|LD_LIBRARY_PATH=$prefix/" \
   "$scratch/install.log" || fail "the install summary says nothing to set for $prefix"
-places=$(sed -n "s|^-- .*: \($prefix/.*\)$|\1|p" "$scratch/install.log")
+places=$(sed -n "/installed under/,\$ s|^-- .*: \($prefix/.*\)$|\1|p" "$scratch/install.log")
 [ "$(wc -l <<<"$places")" -ge 3 ] || fail "the install summary names too few places: $places"
 while read -r dir; do
   [ -d "$dir" ] || fail "the install summary names $dir, which is not there"

@@ -25,9 +25,10 @@ has_files() {  # has_files NAME FILE...
 depends_on() {  # depends_on NAME PACKAGE...: each named in Depends (or Pre-Depends)
   local name=$1; shift
   local depends
-  depends=$(dpkg-deb -f "$(deb "$name")" Depends Pre-Depends)
+  depends=$(dpkg-deb -f "$(deb "$name")" Depends Pre-Depends | sed 's/^[A-Za-z-]*: //' |
+            tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//; s/:any$//')
   for d in "$@"; do
-    grep -Eq "(^|[ ,:])$d( |,|$)" <<<"$depends" || fail "$name does not depend on $d: $depends"
+    grep -Fqx -- "$d" <<<"$depends" || fail "$name does not depend on $d:" $depends
   done
 }
 
@@ -49,7 +50,8 @@ has_files libvyxhost1 "/usr/lib/$ma/libvyxhost.so.1" "/usr/lib/$ma/vyx/lvt.L32.v
 has_files libvyxhost-dev /usr/include/vyxhost/vyxhost.h /usr/include/vyxhost/locate.h \
   /usr/include/vyx/vyxplugin.h "/usr/lib/$ma/libvyxhost.so" \
   "/usr/lib/$ma/cmake/vyxhost/vyxhostConfig.cmake" "/usr/lib/$ma/pkgconfig/vyxhost.pc"
-has_files lvt-camera-tools /usr/bin/vyxgrab /usr/bin/vyxview /usr/bin/lvtcamsim
+has_files lvt-camera-tools /usr/bin/vyxgrab /usr/bin/vyxview /usr/bin/lvtcamsim \
+  /usr/share/man/man1/vyxgrab.1.gz /usr/share/man/man1/vyxview.1.gz /usr/share/man/man1/lvtcamsim.1.gz
 has_files gstreamer1.0-lvt "$gst_dir/libgstlvt.so"
 has_files python3-lvtcam /usr/lib/python3/dist-packages/lvtcam/__init__.py \
   /usr/lib/python3/dist-packages/lvtcam/_errors.py

@@ -56,10 +56,12 @@ done
 
 export PYTHONPATH=$root/usr/lib/python3/dist-packages
 run python "$python" -c "
-import lvtcam, numpy
+import os, lvtcam, numpy
 assert lvtcam.__file__.startswith('$root/'), lvtcam.__file__
 assert lvtcam.__version__ == '$(dpkg-deb -f "$dir"/python3-lvtcam_*.deb Version)', lvtcam.__version__
-assert '$plugin  <- will be loaded' in lvtcam.plugin_search(), lvtcam.plugin_search()
+loaded = [line.split(': ', 1)[1].split('  <- ')[0] for line in lvtcam.plugin_search().splitlines()
+          if line.endswith('<- will be loaded')]
+assert [os.path.realpath(p) for p in loaded] == ['$plugin'], lvtcam.plugin_search()
 with lvtcam.simulate() as address, lvtcam.open(address) as cam:
     frames = list(cam.frames(3))
 assert [f.distance.shape for f in frames] == [(50, 64)] * 3
