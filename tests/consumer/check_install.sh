@@ -6,7 +6,7 @@
 set -euo pipefail
 build=$1 source=$2 libdir=$3 cxx=$4
 scratch=$(mktemp -d /tmp/vyx-install-XXXXXX)
-# shellcheck source=../support/lvtcamsim.sh
+# shellcheck source=tests/support/lvtcamsim.sh
 . "$(dirname "$0")/../support/lvtcamsim.sh"
 cleanup() {
   stop_lvtcamsim

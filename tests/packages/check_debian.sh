@@ -13,7 +13,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 deb() {  # deb NAME: the one package of that name
   local found=("$dir/$1"_*.deb)
-  [ -f "${found[0]}" ] && [ ${#found[@]} -eq 1 ] || fail "no single package $1 in $dir"
+  if [ ! -f "${found[0]}" ] || [ ${#found[@]} -ne 1 ]; then fail "no single package $1 in $dir"; fi
   echo "${found[0]}"
 }
 has_files() {  # has_files NAME FILE...
@@ -26,9 +26,9 @@ depends_on() {  # depends_on NAME PACKAGE...: each named in Depends (or Pre-Depe
   local name=$1; shift
   local depends
   depends=$(dpkg-deb -f "$(deb "$name")" Depends Pre-Depends | sed 's/^[A-Za-z-]*: //' |
-            tr ',|' '\n\n' | sed 's/^ *//; s/[ (].*//; s/:any$//')
+            tr ',|' '\n' | sed 's/^ *//; s/[ (].*//; s/:any$//')
   for d in "$@"; do
-    grep -Fqx -- "$d" <<<"$depends" || fail "$name does not depend on $d:" $depends
+    grep -Fqx -- "$d" <<<"$depends" || fail "$name does not depend on $d: ${depends//$'\n'/ }"
   done
 }
 
@@ -72,6 +72,6 @@ for d in "$dir"/*.deb; do dpkg-deb -x "$d" "$scratch/root"; done
 unstripped=$(find "$scratch/root" -type f -exec file {} + | grep ELF | grep -v ", stripped" || true)
 [ -z "$unstripped" ] || fail "not stripped: $unstripped"
 for name in libvyxhost1 lvt-camera-tools gstreamer1.0-lvt python3-lvtcam; do
-  [ -f "$(ls "$dir"/dbgsym/"$name"-dbgsym_*.deb 2>/dev/null | head -1)" ] || fail "no $name-dbgsym"
+  compgen -G "$dir/dbgsym/$name-dbgsym_*.deb" >/dev/null || fail "no $name-dbgsym"
 done
 echo "check_debian: ok"

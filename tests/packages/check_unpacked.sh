@@ -10,7 +10,7 @@ dir=$(cd "$1" && pwd)
 python=$2
 fail() { echo "check_unpacked: $*" >&2; exit 1; }
 scratch=$(mktemp -d /tmp/vyx-unpacked-XXXXXX)
-# shellcheck source=../support/lvtcamsim.sh
+# shellcheck source=tests/support/lvtcamsim.sh
 . "$(dirname "$0")/../support/lvtcamsim.sh"
 cleanup() {
   stop_lvtcamsim
@@ -45,7 +45,8 @@ grep -q -- "--simulate" "$scratch/view-help.log" || fail "vyxview --help does no
 
 # The element from the root's GStreamer folder, in a registry of the test's own.
 export GST_REGISTRY=$scratch/gst-registry.bin
-export GST_PLUGIN_PATH=$root$(pkg-config --variable=pluginsdir gstreamer-1.0)
+GST_PLUGIN_PATH=$root$(pkg-config --variable=pluginsdir gstreamer-1.0)
+export GST_PLUGIN_PATH
 run gst-inspect gst-inspect-1.0 lvtsrc
 grep -q "$GST_PLUGIN_PATH/libgstlvt.so" "$scratch/gst-inspect.log" || fail "lvtsrc is not the root's"
 run gst-launch gst-launch-1.0 -q lvtsrc simulate=true num-buffers=3 ! \

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the shell tests: start_lvtcamsim PROGRAM LOG starts a simulated camera on its own
 # random loopback address and sets $sim_address and $sim_pid (stop_lvtcamsim ends it).
 sim_pid=
