@@ -55,6 +55,7 @@ McapRecorder::Camera& McapRecorder::camera(int handle) {
 void McapRecorder::record(int handle, const RecorderFrame& f) {
   Camera& c = camera(handle);
   const uint64_t t = f.stampNs;
+  writer_.beginGroup();
   if (f.raw != nullptr && f.description != nullptr) {
     ros2::encodeRawFrame(scratch_, t, c.name, f.description, f.raw, f.rawSize);
     writer_.write(c.raw, c.rawSeq++, t, t, scratch_.data(), scratch_.size());
@@ -68,6 +69,7 @@ void McapRecorder::record(int handle, const RecorderFrame& f) {
     writer_.write(c.amplitude, c.amplitudeSeq++, t, t, scratch_.data(), scratch_.size());
   }
   ++frames_;
+  writer_.endGroup();
 }
 
 void McapRecorder::cameraInfo(int handle, const ros2::CameraInfo& info) {

@@ -124,7 +124,16 @@ class McapWriter::Impl {
     chunkStart_ = chunkMessages_ == 0 ? logTime : std::min(chunkStart_, logTime);
     chunkEnd_ = chunkMessages_ == 0 ? logTime : std::max(chunkEnd_, logTime);
     ++chunkMessages_;
+    if (!inGroup_) closeChunkIfDue();
+  }
 
+  void beginGroup() { inGroup_ = true; }
+  void endGroup() {
+    inGroup_ = false;
+    closeChunkIfDue();
+  }
+
+  void closeChunkIfDue() {
     if (chunk_.size() >= options_.chunkBytes) {
       flushChunk();
     } else {
@@ -381,6 +390,7 @@ class McapWriter::Impl {
   uint64_t chunkStart_ = 0, chunkEnd_ = 0, chunkMessages_ = 0;
   uint64_t fileStart_ = 0, fileEnd_ = 0, messages_ = 0;
   bool closed_ = false;
+  bool inGroup_ = false;
 };
 
 McapWriter::McapWriter(const std::string& path, McapWriterOptions options)
@@ -407,6 +417,8 @@ void McapWriter::write(uint16_t channelId, uint32_t sequence, uint64_t logTime,
                        uint64_t publishTime, const void* data, size_t size) {
   impl_->write(channelId, sequence, logTime, publishTime, data, size);
 }
+void McapWriter::beginGroup() { impl_->beginGroup(); }
+void McapWriter::endGroup() { impl_->endGroup(); }
 void McapWriter::addMetadata(const std::string& name, const Metadata& entries) {
   impl_->addMetadata(name, entries);
 }

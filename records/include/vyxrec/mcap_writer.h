@@ -49,6 +49,11 @@ class McapWriter {
   // One message; `data` is copied into the open chunk.
   void write(uint16_t channelId, uint32_t sequence, uint64_t logTime, uint64_t publishTime,
              const void* data, size_t size);
+  // Messages written between these two stay in one chunk (one frame's images):
+  // a cut file then never ends with half a frame. endGroup() closes the chunk
+  // if it is full or old.
+  void beginGroup();
+  void endGroup();
   // A metadata record in the data section, indexed in the summary.
   void addMetadata(const std::string& name, const Metadata& entries);
   // Writes the open chunk now (the recorder calls it when idle for a while).
