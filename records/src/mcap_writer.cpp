@@ -39,10 +39,12 @@ struct ChannelRecord {
   McapWriter::Metadata metadata;
   uint64_t messages = 0;
 };
-// What the summary keeps of each chunk: a few dozen bytes.
+// What the summary keeps of each chunk, about a hundred bytes: the message
+// index offsets live in one flat list for all chunks (indexFirst, indexCount).
 struct ChunkIndexRecord {
   uint64_t startTime, endTime, offset, length;
-  std::vector<std::pair<uint16_t, uint64_t>> messageIndexOffsets;
+  uint32_t indexFirst;
+  uint16_t indexCount;
   uint64_t messageIndexLength;
   std::string_view compression;  // a literal
   uint64_t compressedSize, uncompressedSize;
@@ -166,7 +168,8 @@ class McapWriter::Impl {
                            chunkMessages_ ? chunkEnd_ : 0,
                            file_.offset(),
                            0,
-                           {},
+                           static_cast<uint32_t>(indexOffsets_.size()),
+                           static_cast<uint16_t>(touched_.size()),
                            0,
                            cctx_ != nullptr ? "zstd" : "",
                            0,
@@ -201,7 +204,7 @@ class McapWriter::Impl {
     const size_t indexStart = out_.size();
     for (const uint16_t id : touched_) {
       const auto& index = chunkIndex_[id - 1];
-      entry.messageIndexOffsets.emplace_back(id, entry.offset + out_.size());
+      indexOffsets_.push_back({id, entry.offset + out_.size()});
       const size_t m = beginRecord(out_, mcap::kMessageIndex);
       bytes::put16(out_, id);
       bytes::put32(out_, static_cast<uint32_t>(index.size() * 16));
@@ -216,6 +219,7 @@ class McapWriter::Impl {
     try {
       emit();
     } catch (...) {
+      indexOffsets_.resize(entry.indexFirst);
       // Its messages are lost; what the file holds stays whole. The next chunk
       // repeats the definitions, in case this one carried them.
       dropChunk();
@@ -230,7 +234,7 @@ class McapWriter::Impl {
       fileEnd_ = messages_ == 0 ? chunkEnd_ : std::max(fileEnd_, chunkEnd_);
       messages_ += chunkMessages;
     }
-    chunks_.push_back(std::move(entry));
+    chunks_.push_back(entry);
     dropChunk();
   }
 
@@ -355,16 +359,16 @@ class McapWriter::Impl {
     }
     endRecord(out, at);
   }
-  static void putChunkIndex(Buffer& out, const ChunkIndexRecord& c) {
+  void putChunkIndex(Buffer& out, const ChunkIndexRecord& c) const {
     const size_t at = beginRecord(out, mcap::kChunkIndex);
     bytes::put64(out, c.startTime);
     bytes::put64(out, c.endTime);
     bytes::put64(out, c.offset);
     bytes::put64(out, c.length);
-    bytes::put32(out, static_cast<uint32_t>(c.messageIndexOffsets.size() * 10));
-    for (const auto& [id, offset] : c.messageIndexOffsets) {
-      bytes::put16(out, id);
-      bytes::put64(out, offset);
+    bytes::put32(out, static_cast<uint32_t>(c.indexCount * 10u));
+    for (uint32_t i = c.indexFirst; i < c.indexFirst + c.indexCount; ++i) {
+      bytes::put16(out, indexOffsets_[i].channel);
+      bytes::put64(out, indexOffsets_[i].offset);
     }
     bytes::put64(out, c.messageIndexLength);
     bytes::putString(out, c.compression);
@@ -381,6 +385,11 @@ class McapWriter::Impl {
   std::vector<SchemaRecord> schemas_;
   std::vector<ChannelRecord> channels_;
   std::vector<ChunkIndexRecord> chunks_;
+  struct IndexOffset {
+    uint16_t channel;
+    uint64_t offset;
+  };
+  std::vector<IndexOffset> indexOffsets_;
   std::vector<MetadataIndexRecord> metadataIndex_;
 
   // The open chunk: per channel (id - 1) its message index, and the channels in it.
