@@ -76,8 +76,8 @@ void BM_RecordFrame(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frameBytes(frames[0])));
   state.counters["file_bytes_per_frame"] = static_cast<double>(fileBytes) / static_cast<double>(n);
   state.counters["raw_bytes_per_frame"] = static_cast<double>(frames[0].raw.size());
-  state.counters["file_vs_raw"] =
-      static_cast<double>(fileBytes) / static_cast<double>(n) / static_cast<double>(frames[0].raw.size());
+  state.counters["file_vs_raw"] = static_cast<double>(fileBytes) / static_cast<double>(n) /
+                                  static_cast<double>(frames[0].raw.size());
 }
 BENCHMARK(BM_RecordFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -124,9 +124,10 @@ int memoryCheck(uint64_t frames) {
   }
   const long atEnd = residentKiB();
   rec.finish("{}");
-  std::printf("memory: %llu frames, resident %ld KiB at frame 1000, %ld KiB at the end: "
-              "growth %ld KiB (limit 1024)\n",
-              static_cast<unsigned long long>(frames), at1000, atEnd, atEnd - at1000);
+  std::printf(
+      "memory: %llu frames, resident %ld KiB at frame 1000, %ld KiB at the end: "
+      "growth %ld KiB (limit 1024)\n",
+      static_cast<unsigned long long>(frames), at1000, atEnd, atEnd - at1000);
   return atEnd - at1000 < 1024 ? 0 : 1;
 }
 

@@ -89,9 +89,7 @@ class Source {
 
 class McapReader::Impl {
  public:
-  explicit Impl(std::unique_ptr<Source> source) : src_(std::move(source)) {
-    open();
-  }
+  explicit Impl(std::unique_ptr<Source> source) : src_(std::move(source)) { open(); }
   ~Impl() { ZSTD_freeDCtx(dctx_); }
 
   bool indexed_ = false;
@@ -210,8 +208,9 @@ class McapReader::Impl {
                                std::to_string(c.offset) + ")");
       }
     }
-    std::sort(chunks_.begin(), chunks_.end(),
-              [](const ChunkIndexEntry& a, const ChunkIndexEntry& b) { return a.offset < b.offset; });
+    std::sort(
+        chunks_.begin(), chunks_.end(),
+        [](const ChunkIndexEntry& a, const ChunkIndexEntry& b) { return a.offset < b.offset; });
     for (const auto& [offset, length] : metadataIndex_) readMetadataAt(offset, length);
     indexed_ = true;
   }
@@ -350,8 +349,8 @@ class McapReader::Impl {
     c.messageEncoding = r.string("the message encoding");
     c.metadata = r.stringMap("the channel metadata");
     if (c.schemaId != 0 && schemas_.count(c.schemaId) == 0) {
-      fail(at, "channel " + std::to_string(c.id) + " names schema " +
-                   std::to_string(c.schemaId) + ", not defined before it");
+      fail(at, "channel " + std::to_string(c.id) + " names schema " + std::to_string(c.schemaId) +
+                   ", not defined before it");
     }
     const auto [it, added] = channels_.emplace(c.id, c);
     if (!added && (it->second.topic != c.topic || it->second.schemaId != c.schemaId ||
@@ -421,8 +420,8 @@ class McapReader::Impl {
         }
         chunkData_.assign(records, records + recordsSize);
       } else if (compression == "zstd") {
-        decompress(records, static_cast<size_t>(recordsSize),
-                   static_cast<size_t>(uncompressedSize), at);
+        decompress(records, static_cast<size_t>(recordsSize), static_cast<size_t>(uncompressedSize),
+                   at);
       } else {
         fail(at, "the chunk uses compression \"" + compression + "\", which this reader lacks");
       }

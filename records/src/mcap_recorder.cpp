@@ -11,7 +11,8 @@ constexpr char kTopicRoot[] = "/lvt/";
 McapRecorder::McapRecorder(const std::string& path, const std::string& runManifestJson,
                            McapWriterOptions options)
     : writer_(path, std::move(options)) {
-  imageSchema_ = writer_.addSchema(ros2::kImage.name, ros2::kSchemaEncoding, ros2::kImage.definition);
+  imageSchema_ =
+      writer_.addSchema(ros2::kImage.name, ros2::kSchemaEncoding, ros2::kImage.definition);
   infoSchema_ = writer_.addSchema(ros2::kCameraInfo.name, ros2::kSchemaEncoding,
                                   ros2::kCameraInfo.definition);
   rawSchema_ =

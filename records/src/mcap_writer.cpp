@@ -107,8 +107,8 @@ class McapWriter::Impl {
              const void* data, size_t size) {
     requireOpen();
     if (channelId == 0 || channelId > channels_.size()) {
-      throw RecordingError(file_.path(), "message for channel " + std::to_string(channelId) +
-                                             ", never added");
+      throw RecordingError(file_.path(),
+                           "message for channel " + std::to_string(channelId) + ", never added");
     }
     openChunkIfEmpty();
     const uint64_t recordOffset = chunk_.size();

@@ -9,10 +9,10 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 
 namespace {
 
-#define VYX_RULE "================================================================================\n"
+#define VYX_RULE \
+  "================================================================================\n"
 
-constexpr char kHeaderDeps[] =
-    VYX_RULE
+constexpr char kHeaderDeps[] = VYX_RULE
     "MSG: std_msgs/Header\n"
     "# Standard metadata for higher-level stamped data types.\n"
     "builtin_interfaces/Time stamp\n"
@@ -45,7 +45,8 @@ const std::string kCameraInfoText = std::string(
                                         "uint32 binning_x\n"
                                         "uint32 binning_y\n"
                                         "sensor_msgs/RegionOfInterest roi\n") +
-                                    kHeaderDeps + VYX_RULE
+                                    kHeaderDeps +
+                                    VYX_RULE
                                     "MSG: sensor_msgs/RegionOfInterest\n"
                                     "uint32 x_offset\n"
                                     "uint32 y_offset\n"
@@ -108,7 +109,8 @@ class CdrOut {
 
 class CdrIn {
  public:
-  CdrIn(const uint8_t* data, size_t size, const char* type) : data_(data), size_(size), type_(type) {
+  CdrIn(const uint8_t* data, size_t size, const char* type)
+      : data_(data), size_(size), type_(type) {
     if (size < 4) fail("shorter than its encapsulation header");
     if (data[0] != 0x00 || data[1] != 0x01) fail("not little-endian CDR");
     pos_ = 4;

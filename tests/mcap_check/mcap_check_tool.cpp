@@ -11,8 +11,8 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "recording_fixture.h"
 #include "vyxrec/mcap_playback.h"
@@ -50,7 +50,8 @@ void writeSeeds(const std::string& dir) {
     }
     if (variant == 0) {  // the same file cut inside its summary: read in streaming mode
       std::ifstream in(path, std::ios::binary);
-      std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
       std::ofstream(dir + "/tiny-cut.mcap", std::ios::binary)
           .write(bytes.data(), static_cast<std::streamsize>(bytes.size() * 3 / 4));
     }

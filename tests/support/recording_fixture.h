@@ -60,7 +60,8 @@ inline void recFill(unsigned camera, uint64_t frame, RecFrame& f) {
     for (uint32_t i = 0; i < pixels; ++i) {
       uint32_t u;
       std::memcpy(&u, &src[i], 4);
-      for (int b = 0; b < 4; ++b) block[header + i * 4 + b] = static_cast<uint8_t>(u >> (24 - 8 * b));
+      for (int b = 0; b < 4; ++b)
+        block[header + i * 4 + b] = static_cast<uint8_t>(u >> (24 - 8 * b));
     }
   }
   f.description = VYXDataDescription{};

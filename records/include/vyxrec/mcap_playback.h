@@ -21,7 +21,7 @@
 namespace vyxrec {
 
 struct PlaybackFrame {
-  size_t camera = 0;      // index into McapPlayback::cameras()
+  size_t camera = 0;  // index into McapPlayback::cameras()
   uint64_t stampNs = 0;
   uint32_t sequence = 0;  // the frame's number in its channels
   bool hasRaw = false;

@@ -69,9 +69,9 @@ class McapReader {
 
   // True when the summary was read: the file ended with a footer and a summary.
   bool indexed() const;
-  const std::map<uint16_t, McapSchema>& schemas() const;     // known so far
-  const std::map<uint16_t, McapChannel>& channels() const;   // known so far
-  const McapStatistics* statistics() const;                  // null when absent
+  const std::map<uint16_t, McapSchema>& schemas() const;    // known so far
+  const std::map<uint16_t, McapChannel>& channels() const;  // known so far
+  const McapStatistics* statistics() const;                 // null when absent
   // Indexed: all of them from the start. Streaming: those met so far.
   const std::vector<McapMetadata>& metadata() const;
 

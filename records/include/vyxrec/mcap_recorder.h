@@ -30,7 +30,7 @@ namespace vyxrec {
 
 // One frame to record; any of the three parts may be left out (null).
 struct RecorderFrame {
-  uint64_t stampNs = 0;             // host UTC, nanoseconds since the epoch
+  uint64_t stampNs = 0;               // host UTC, nanoseconds since the epoch
   const void* description = nullptr;  // 128 bytes (VYXDataDescription)
   const void* raw = nullptr;
   size_t rawSize = 0;

@@ -26,8 +26,8 @@ struct McapWriterOptions {
   std::string library = "lvt vyxrecords";
   size_t chunkBytes = 4u << 20;  // uncompressed
   std::chrono::milliseconds chunkAge{1000};
-  int zstdLevel = 1;             // fast; camera floats compress little at any level
-  bool compress = true;          // false: chunks are stored uncompressed
+  int zstdLevel = 1;     // fast; camera floats compress little at any level
+  bool compress = true;  // false: chunks are stored uncompressed
 };
 
 class McapWriter {
