@@ -255,7 +255,7 @@ TEST(McapRecording, DamagedFilesAreRefusedNamingFileAndOffset) {
     const char* name;
     Bytes base;
     std::function<void(Bytes&)> damage;
-    size_t offset;
+    uint64_t offset;
     const char* says;
   };
   const std::vector<Case> cases = {

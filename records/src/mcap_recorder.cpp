@@ -53,7 +53,8 @@ McapRecorder::Camera& McapRecorder::camera(int handle) {
   return cameras_[static_cast<size_t>(handle)];
 }
 
-void McapRecorder::record(int handle, const RecorderFrame& f) {
+void McapRecorder::record(int handle, const RecorderFrame& frame) {
+  const RecorderFrame& f = frame;
   Camera& c = camera(handle);
   const uint64_t t = f.stampNs;
   writer_.beginGroup();

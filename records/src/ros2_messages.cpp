@@ -11,63 +11,59 @@ namespace {
 
 #define VYX_RULE \
   "================================================================================\n"
+#define VYX_HEADER_DEPS                                        \
+  VYX_RULE                                                     \
+  "MSG: std_msgs/Header\n"                                     \
+  "# Standard metadata for higher-level stamped data types.\n" \
+  "builtin_interfaces/Time stamp\n"                            \
+  "string frame_id\n" VYX_RULE                                 \
+  "MSG: builtin_interfaces/Time\n"                             \
+  "int32 sec\n"                                                \
+  "uint32 nanosec\n"
 
-constexpr char kHeaderDeps[] = VYX_RULE
-    "MSG: std_msgs/Header\n"
-    "# Standard metadata for higher-level stamped data types.\n"
-    "builtin_interfaces/Time stamp\n"
-    "string frame_id\n" VYX_RULE
-    "MSG: builtin_interfaces/Time\n"
-    "int32 sec\n"
-    "uint32 nanosec\n";
+constexpr char kImageText[] =
+    "# An uncompressed image; (0, 0) is the top-left corner.\n"
+    "std_msgs/Header header\n"
+    "uint32 height\n"
+    "uint32 width\n"
+    "string encoding\n"
+    "uint8 is_bigendian\n"
+    "uint32 step\n"
+    "uint8[] data\n" VYX_HEADER_DEPS;
 
-const std::string kImageText = std::string(
-                                   "# An uncompressed image; (0, 0) is the top-left corner.\n"
-                                   "std_msgs/Header header\n"
-                                   "uint32 height\n"
-                                   "uint32 width\n"
-                                   "string encoding\n"
-                                   "uint8 is_bigendian\n"
-                                   "uint32 step\n"
-                                   "uint8[] data\n") +
-                               kHeaderDeps;
+constexpr char kCameraInfoText[] =
+    "# Calibration of a pinhole camera.\n"
+    "std_msgs/Header header\n"
+    "uint32 height\n"
+    "uint32 width\n"
+    "string distortion_model\n"
+    "float64[] d\n"
+    "float64[9] k\n"
+    "float64[9] r\n"
+    "float64[12] p\n"
+    "uint32 binning_x\n"
+    "uint32 binning_y\n"
+    "sensor_msgs/RegionOfInterest roi\n" VYX_HEADER_DEPS VYX_RULE
+    "MSG: sensor_msgs/RegionOfInterest\n"
+    "uint32 x_offset\n"
+    "uint32 y_offset\n"
+    "uint32 height\n"
+    "uint32 width\n"
+    "bool do_rectify\n";
 
-const std::string kCameraInfoText = std::string(
-                                        "# Calibration of a pinhole camera.\n"
-                                        "std_msgs/Header header\n"
-                                        "uint32 height\n"
-                                        "uint32 width\n"
-                                        "string distortion_model\n"
-                                        "float64[] d\n"
-                                        "float64[9] k\n"
-                                        "float64[9] r\n"
-                                        "float64[12] p\n"
-                                        "uint32 binning_x\n"
-                                        "uint32 binning_y\n"
-                                        "sensor_msgs/RegionOfInterest roi\n") +
-                                    kHeaderDeps +
-                                    VYX_RULE
-                                    "MSG: sensor_msgs/RegionOfInterest\n"
-                                    "uint32 x_offset\n"
-                                    "uint32 y_offset\n"
-                                    "uint32 height\n"
-                                    "uint32 width\n"
-                                    "bool do_rectify\n";
+constexpr char kRawFrameText[] =
+    "# One data block exactly as the camera plug-in handed it to the host, for a\n"
+    "# replay that is exact to the bit.\n"
+    "std_msgs/Header header\n"
+    "# The 128-byte VYXDataDescription that came with the block, as the plug-in\n"
+    "# filled it (little-endian): PID, DID, type, size, subHeaderType, then the\n"
+    "# image sub-header (columns, rows, sub-images, integration times, ...).\n"
+    "uint8[128] description\n"
+    "# The block it describes, unchanged: for types 0x50003 and 0x50004 each\n"
+    "# image's header words and pixels in the camera's big-endian order.\n"
+    "uint8[] data\n" VYX_HEADER_DEPS;
 
-const std::string kRawFrameText =
-    std::string(
-        "# One data block exactly as the camera plug-in handed it to the host, for a\n"
-        "# replay that is exact to the bit.\n"
-        "std_msgs/Header header\n"
-        "# The 128-byte VYXDataDescription that came with the block, as the plug-in\n"
-        "# filled it (little-endian): PID, DID, type, size, subHeaderType, then the\n"
-        "# image sub-header (columns, rows, sub-images, integration times, ...).\n"
-        "uint8[128] description\n"
-        "# The block it describes, unchanged: for types 0x50003 and 0x50004 each\n"
-        "# image's header words and pixels in the camera's big-endian order.\n"
-        "uint8[] data\n") +
-    kHeaderDeps;
-
+#undef VYX_HEADER_DEPS
 #undef VYX_RULE
 
 constexpr uint64_t kNanosPerSecond = 1000000000ull;
@@ -166,9 +162,9 @@ class CdrIn {
 
 }  // namespace
 
-const MessageType kImage{"sensor_msgs/msg/Image", kImageText.c_str()};
-const MessageType kCameraInfo{"sensor_msgs/msg/CameraInfo", kCameraInfoText.c_str()};
-const MessageType kRawFrame{"lvt_msgs/msg/RawFrame", kRawFrameText.c_str()};
+const MessageType kImage{"sensor_msgs/msg/Image", kImageText};
+const MessageType kCameraInfo{"sensor_msgs/msg/CameraInfo", kCameraInfoText};
+const MessageType kRawFrame{"lvt_msgs/msg/RawFrame", kRawFrameText};
 
 bool CameraInfo::sameModel(const CameraInfo& o) const {
   return height == o.height && width == o.width && distortionModel == o.distortionModel &&

@@ -77,8 +77,10 @@ int main(int argc, char** argv) {
           vyxtest::recFill(c, n, f);
           const uint64_t stamp = vyxtest::recStamp(n);
           truth.write(reinterpret_cast<const char*>(&stamp), sizeof stamp);
-          truth.write(reinterpret_cast<const char*>(f.distance.data()), f.distance.size() * 4);
-          truth.write(reinterpret_cast<const char*>(f.amplitude.data()), f.amplitude.size() * 4);
+          truth.write(reinterpret_cast<const char*>(f.distance.data()),
+                      static_cast<std::streamsize>(f.distance.size() * 4));
+          truth.write(reinterpret_cast<const char*>(f.amplitude.data()),
+                      static_cast<std::streamsize>(f.amplitude.size() * 4));
         }
       }
       return truth ? 0 : 1;

@@ -50,9 +50,9 @@ class McapRecorder {
   // Adds a camera's channels; returns the handle record() takes.
   int addCamera(const std::string& name);
   // Throws RecordingError when the file cannot take it (disk full, ...).
-  void record(int camera, const RecorderFrame& frame);
+  void record(int handle, const RecorderFrame& frame);
   // Written only when the model differs from the last one written for this camera.
-  void cameraInfo(int camera, const ros2::CameraInfo& info);
+  void cameraInfo(int handle, const ros2::CameraInfo& info);
   // Writes the chunk if it is older than the chunk age; for a caller that
   // waits on a camera and wants the last second on the disk meanwhile.
   void flushIfDue();
