@@ -1,6 +1,7 @@
 // The lens model's arithmetic: projection, its inverse per pixel, and points from distances.
 #include "vyxhost/lens.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -107,16 +108,33 @@ RayTable::RayTable(const LensModel& lens) : lens_(lens) {
 
 void deproject(const RayTable& table, const float* distance, float* xyz, const uint8_t* valid) {
   const size_t n = table.pixels();
-  const float* ray = table.rays();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  for (size_t i = 0; i < n; ++i) {
-    const float d = distance[i];
-    const bool ok = (valid == nullptr || valid[i] != 0) && d > 0.0f && d < kInf;
-    const float s = ok ? d : nan;
-    xyz[3 * i] = s * ray[3 * i];
-    xyz[3 * i + 1] = s * ray[3 * i + 1];
-    xyz[3 * i + 2] = s * ray[3 * i + 2];
+  // In chunks, two loops without branches the compiler turns into vector code: the factor of
+  // each pixel (its distance or NaN), then the rays times their pixel's factor.
+  constexpr size_t kChunk = 256;
+  float scale[kChunk];
+  for (size_t start = 0; start < n; start += kChunk) {
+    const size_t count = std::min(kChunk, n - start);
+    const float* d = distance + start;
+    if (valid == nullptr) {
+      for (size_t i = 0; i < count; ++i)
+        scale[i] = static_cast<int>(d[i] > 0.0f) & static_cast<int>(d[i] < kInf) ? d[i] : nan;
+    } else {
+      const uint8_t* v = valid + start;
+      for (size_t i = 0; i < count; ++i)
+        scale[i] = static_cast<int>(d[i] > 0.0f) & static_cast<int>(d[i] < kInf) &
+                           static_cast<int>(v[i] != 0)
+                       ? d[i]
+                       : nan;
+    }
+    const float* r = table.rays() + 3 * start;
+    float* o = xyz + 3 * start;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4)  // twelve coordinates: three whole vector multiplications
+      for (size_t k = 0; k < 12; ++k) o[3 * i + k] = scale[i + k / 3] * r[3 * i + k];
+    for (; i < count; ++i)
+      for (size_t k = 0; k < 3; ++k) o[3 * i + k] = scale[i] * r[3 * i + k];
   }
 }
 

@@ -10,14 +10,6 @@
 #include <stdexcept>
 
 namespace vyxhost {
-namespace {
-
-// |x - a| > limit and |x - b| > limit: x jumps away from both neighbours of a pair.
-inline int jumpsFromBoth(float x, float a, float b, float limit) {
-  return static_cast<int>(std::fabs(x - a) > limit) & static_cast<int>(std::fabs(x - b) > limit);
-}
-
-}  // namespace
 
 TofFilter::TofFilter(const FilterSettings& settings, int width, int height)
     : settings_(settings), width_(width), height_(height) {
@@ -25,6 +17,7 @@ TofFilter::TofFilter(const FilterSettings& settings, int width, int height)
   if (width <= 0 || height <= 0)
     throw std::invalid_argument("filters: the image size must be positive");
   const auto pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (settings_.enabled && settings_.flyingThreshold > 0.0f) jumps_.resize(4 * pixels);
   if (settings_.enabled && settings_.temporalMedian > 0) {
     history_.resize(pixels * static_cast<size_t>(settings_.temporalMedian));
     scratch_.resize(static_cast<size_t>(settings_.temporalMedian));
@@ -64,39 +57,44 @@ size_t TofFilter::apply(float* distance, const float* amplitude, uint8_t* valid)
   return count;
 }
 
-void TofFilter::flying(const float* d, uint8_t* valid) const {
+void TofFilter::flying(const float* d, uint8_t* valid) {
   const float t = settings_.flyingThreshold;
   const auto w = static_cast<size_t>(width_), h = static_cast<size_t>(height_);
-  // Inside: the pairs left-right, up-down and both diagonals. A neighbour that is not a number
-  // never counts as a jump, so a pixel beside a gap is judged by its other neighbours.
+  const size_t n = w * h;
+  // Each jump between two neighbours once: to the right, down, down-right and down-left of
+  // pixel i, at index i. A jump to a neighbour that is not a number counts as none, so a
+  // pixel beside a gap is judged by its other neighbours.
+  float* right = jumps_.data();
+  float* down = right + n;
+  float* downRight = down + n;
+  float* downLeft = downRight + n;
+  const auto jump = [](float a, float b) {
+    const float j = std::fabs(a - b);
+    return j > 0.0f ? j : 0.0f;
+  };
+  for (size_t i = 0; i + 1 < n; ++i) right[i] = jump(d[i + 1], d[i]);
+  for (size_t i = 0; i + w < n; ++i) down[i] = jump(d[i + w], d[i]);
+  for (size_t i = 0; i + w + 1 < n; ++i) downRight[i] = jump(d[i + w + 1], d[i]);
+  for (size_t i = 1; i + w - 1 < n; ++i) downLeft[i] = jump(d[i + w - 1], d[i]);
+
+  // Inside: the pairs left-right, up-down and both diagonals; a pixel flies when it jumps from
+  // both neighbours of some pair, i.e. the largest of the pairs' smaller jumps is too big.
   for (size_t r = 1; r + 1 < h; ++r) {
-    const float* up = d + (r - 1) * w;
-    const float* row = d + r * w;
-    const float* down = d + (r + 1) * w;
-    uint8_t* out = valid + r * w;
-    for (size_t c = 1; c + 1 < w; ++c) {
-      const float x = row[c], limit = t * x;
-      const int flies = jumpsFromBoth(x, row[c - 1], row[c + 1], limit) |
-                        jumpsFromBoth(x, up[c], down[c], limit) |
-                        jumpsFromBoth(x, up[c - 1], down[c + 1], limit) |
-                        jumpsFromBoth(x, up[c + 1], down[c - 1], limit);
-      out[c] &= static_cast<uint8_t>(flies ^ 1);
+    for (size_t i = r * w + 1; i < r * w + w - 1; ++i) {
+      const float pairs =
+          std::max(std::max(std::min(right[i - 1], right[i]), std::min(down[i - w], down[i])),
+                   std::max(std::min(downRight[i - w - 1], downRight[i]),
+                            std::min(downLeft[i - w + 1], downLeft[i])));
+      valid[i] &= static_cast<uint8_t>(!(pairs > t * d[i]));
     }
   }
   // On the border only the pair along it (a one-row image visits its row twice, harmlessly).
-  for (size_t r : {size_t{0}, h - 1}) {
-    const float* row = d + r * w;
-    for (size_t c = 1; c + 1 < w; ++c)
-      valid[r * w + c] &=
-          static_cast<uint8_t>(jumpsFromBoth(row[c], row[c - 1], row[c + 1], t * row[c]) ^ 1);
-  }
-  for (size_t c : {size_t{0}, w - 1}) {
-    for (size_t r = 1; r + 1 < h; ++r) {
-      const float x = d[r * w + c];
-      valid[r * w + c] &=
-          static_cast<uint8_t>(jumpsFromBoth(x, d[(r - 1) * w + c], d[(r + 1) * w + c], t * x) ^ 1);
-    }
-  }
+  for (size_t r : {size_t{0}, h - 1})
+    for (size_t i = r * w + 1; i < r * w + w - 1; ++i)
+      valid[i] &= static_cast<uint8_t>(!(std::min(right[i - 1], right[i]) > t * d[i]));
+  for (size_t c : {size_t{0}, w - 1})
+    for (size_t i = w + c; i + w < n; i += w)
+      valid[i] &= static_cast<uint8_t>(!(std::min(down[i - w], down[i]) > t * d[i]));
 }
 
 void TofFilter::median(float* distance) {

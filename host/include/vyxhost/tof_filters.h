@@ -62,13 +62,14 @@ class TofFilter {
 
  private:
   void median(float* distance);
-  void flying(const float* distance, uint8_t* valid) const;
+  void flying(const float* distance, uint8_t* valid);
 
   FilterSettings settings_;
   int width_, height_;
   std::vector<float> history_;  // temporalMedian frames, oldest overwritten first
   size_t frames_ = 0;           // frames seen since the last reset
   std::vector<float> scratch_;
+  std::vector<float> jumps_;  // between neighbours, four directions
 };
 
 // Invalid pixels (valid[i] == 0) become NaN resp. 0.
