@@ -472,6 +472,7 @@ struct Camera::Impl {
 Camera::Camera(CameraOptions options) : impl_(std::make_shared<Impl>()) {
   Impl& m = *impl_;
   m.options = std::move(options);
+  if (!m.options.lens) m.options.lens = nominalLens();
   m.plugin = sharedPlugin(findPlugin(m.options.pluginPath));
   m.converter = std::make_unique<FrameConverter>(m.plugin);
   const unsigned int id = m.open();
@@ -487,6 +488,7 @@ Camera::~Camera() { close(); }
 const std::string& Camera::address() const { return impl_->options.address; }
 const Plugin& Camera::plugin() const { return *impl_->plugin; }
 const FrameConverter& Camera::converter() const { return *impl_->converter; }
+const LensModel& Camera::lens() const { return *impl_->options.lens; }
 
 CameraState Camera::state() const {
   const std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -26,4 +26,6 @@ EmbeddedCamera::~EmbeddedCamera() = default;
 
 uint64_t EmbeddedCamera::requestsReceived() const { return camera_->dataRequests().size(); }
 
+const vyxhost::LensModel& EmbeddedCamera::lens() const { return camera_->config().lens; }
+
 }  // namespace lvtsim

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "vyxhost/lens.h"
 #include "vyxhost/vyxhost.h"
 
 namespace vyxhost {
@@ -146,6 +147,9 @@ struct CameraOptions {
   // Image requests the camera received so far, when the door can know (its own simulator);
   // gives Counters::retriedImages.
   std::function<std::optional<uint64_t>()> requestsReceived;
+  // The camera's lens (a calibration file, or the simulator's own model); none: the nominal
+  // lens, which every output then says it is.
+  std::optional<LensModel> lens;
 };
 
 class Camera {
@@ -165,6 +169,8 @@ class Camera {
   CameraState state() const;
   Counters counters() const;
   AcceptedSettings accepted() const;
+  // The lens given in the options, or the nominal one (LensModel::nominal tells).
+  const LensModel& lens() const;
 
   // The next frame into frame (its buffer is reused). Throws CameraError; after Stalled or
   // Lost the camera is Lost and reconnect() may bring it back.

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "vyxhost/lens.h"
+
 namespace lvtsim {
 
 class Camera;
@@ -25,6 +27,8 @@ class EmbeddedCamera {
   // Every image request byte the camera has received on its data port.
   uint64_t requestsReceived() const;
   uint64_t replayFrames() const { return replayFrames_; }
+  // The lens the scene is rendered through, exactly: what a door's session is given.
+  const vyxhost::LensModel& lens() const;
 
  private:
   std::unique_ptr<Camera> camera_;
