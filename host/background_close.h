@@ -11,8 +11,9 @@ namespace vyxhost {
 
 // Closes instance id on a thread of its own and waits up to `wait` for it. A closing still
 // under way after a second says so on stderr, naming the camera; it finishes within the
-// plug-in's own bound, and the process may end meanwhile (plugin_gate.h).
-void closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
+// plug-in's own bound, and the process may end meanwhile (plugin_gate.h). Returns whether the
+// closing finished within `wait`.
+bool closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
                        const std::string& address, std::chrono::milliseconds wait);
 
 }  // namespace vyxhost

@@ -196,6 +196,7 @@ struct Camera::Impl {
   Clock::time_point lastFrameAt{};
   Clock::time_point nextAttempt{};
   bool closing = false;  // close() asked while a grab was under way
+  std::string closeNote;  // what the last close() left to the background
   bool watchStop = false;
 
   void setState(CameraState s, const std::string& why) {
@@ -422,10 +423,11 @@ struct Camera::Impl {
     watchWake.notify_all();
   }
 
-  // Hands an instance to the background closer and waits up to `wait` for it.
-  void closeInstance(unsigned int id, std::chrono::milliseconds wait) {
-    if (id == 0) return;
-    closeInBackground(plugin, id, options.address, wait);
+  // Hands an instance to the background closer and waits up to `wait` for it. Returns whether
+  // it is closed.
+  bool closeInstance(unsigned int id, std::chrono::milliseconds wait) {
+    if (id == 0) return true;
+    return closeInBackground(plugin, id, options.address, wait);
   }
 };
 
@@ -689,6 +691,8 @@ void Camera::close() {
         // which the plug-in bounds.
         m.closing = true;
         m.watchStop = true;
+        m.closeNote = "a grab still waits for the camera at " + m.options.address +
+                      "; the camera is closed when that wait ends, within the plug-in's bound";
         return;
       }
     }
@@ -706,11 +710,24 @@ void Camera::close() {
     m.lost = 0;
   }
   m.stopWatch();
-  m.closeInstance(lost, std::chrono::milliseconds(0));
-  m.closeInstance(source, answering
-                              ? std::chrono::duration_cast<std::chrono::milliseconds>(kCloseWait)
-                              : std::chrono::milliseconds(0));
+  const bool lostClosed = m.closeInstance(lost, std::chrono::milliseconds(0));
+  const bool sourceClosed = m.closeInstance(
+      source, answering ? std::chrono::duration_cast<std::chrono::milliseconds>(kCloseWait)
+                        : std::chrono::milliseconds(0));
+  {
+    const std::lock_guard<std::mutex> lock(m.mutex);
+    m.closeNote = lostClosed && sourceClosed
+                      ? std::string()
+                      : "the camera at " + m.options.address +
+                            " no longer answered; it is closed in the background, within the "
+                            "plug-in's bound, and nothing waits for it";
+  }
   m.setState(CameraState::Closed, "closed");
+}
+
+std::string Camera::closeNote() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->closeNote;
 }
 
 }  // namespace vyxhost
