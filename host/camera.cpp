@@ -195,7 +195,7 @@ struct Camera::Impl {
   bool inUpdate = false;
   Clock::time_point lastFrameAt{};
   Clock::time_point nextAttempt{};
-  bool closing = false;  // close() asked while a grab was under way
+  bool closing = false;   // close() asked while a grab was under way
   std::string closeNote;  // what the last close() left to the background
   bool watchStop = false;
 
