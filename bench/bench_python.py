@@ -30,7 +30,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=41, help="paired batches")
     args = parser.parse_args()
 
-    with lvtcam.simulate() as address, lvtcam.open(address) as cam:
+    with lvtcam.simulate(realtime=False) as address, lvtcam.open(address) as cam:
         python_loop(cam, 200)  # warm up both sides
         _lvtcam._cpp_grab_loop(cam._cam, 200)
         cpp_times, py_times, ratios = [], [], []

@@ -4,8 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "lvtsim/camera.h"
-#include "lvtsim/launch.h"
+#include "lvtsim/embedded.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
 
@@ -29,10 +28,8 @@ std::mutex& CameraLink::pluginCalls() {
 
 CameraLink::CameraLink(const CameraSettings& settings) {
   if (settings.simulate) {
-    lvtsim::CameraConfig cfg;
-    cfg.realtime = true;
-    simulator_ = lvtsim::startOnFreeLoopback(cfg);
-    address_ = simulator_->config().address;
+    simulator_ = std::make_unique<lvtsim::EmbeddedCamera>("", true);  // paced like the camera
+    address_ = simulator_->address();
   } else {
     address_ = settings.address;
   }

@@ -12,7 +12,7 @@
 #include "vyxdatadescription.h"
 
 namespace lvtsim {
-class Camera;
+class EmbeddedCamera;
 }
 namespace vyxhost {
 class Plugin;
@@ -67,7 +67,7 @@ class CameraLink {
   // The plug-in is called from one thread at a time, across every element of the process.
   static std::mutex& pluginCalls();
 
-  std::unique_ptr<lvtsim::Camera> simulator_;
+  std::unique_ptr<lvtsim::EmbeddedCamera> simulator_;
   std::unique_ptr<vyxhost::Plugin> plugin_;
   std::unique_ptr<vyxhost::SourceInstance> source_;
   std::unique_ptr<vyxhost::ProcessingInstance> processing_;

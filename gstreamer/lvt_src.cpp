@@ -14,6 +14,7 @@
 #include "camera_link.h"
 #include "sample_scaling.h"
 #include "vyxdatadescription.h"
+#include "vyxhost/output_types.h"
 
 GST_DEBUG_CATEGORY_STATIC(lvt_src_debug);
 #define GST_CAT_DEFAULT lvt_src_debug
@@ -21,18 +22,6 @@ GST_DEBUG_CATEGORY_STATIC(lvt_src_debug);
 namespace {
 
 enum class Image : int { Distance = 0, Amplitude = 1, Intensity = 2 };
-
-uint32_t outputTypeOf(Image image) {
-  switch (image) {
-    case Image::Amplitude:
-      return VYX_TYPE_10002;
-    case Image::Intensity:
-      return VYX_TYPE_10004;
-    case Image::Distance:
-    default:
-      return VYX_TYPE_10001;
-  }
-}
 
 enum Property : guint {
   PROP_0,
@@ -76,6 +65,15 @@ GType imageEnumType() {
   if (g_once_init_enter(&type))
     g_once_init_leave(&type, g_enum_register_static("GstLvtSrcImage", values));
   return type;
+}
+
+// The property's nick names the host's output type ("distance" is VYX_TYPE_10001).
+uint32_t outputTypeOf(Image image) {
+  auto* images = static_cast<GEnumClass*>(g_type_class_ref(imageEnumType()));
+  const GEnumValue* value = g_enum_get_value(images, static_cast<gint>(image));
+  const vyxhost::OutputType* type = value ? vyxhost::findOutputType(value->value_nick) : nullptr;
+  g_type_class_unref(images);
+  return type != nullptr ? type->code : VYX_TYPE_10001;
 }
 
 GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(

@@ -20,13 +20,14 @@ struct Closing {
 }  // namespace
 
 bool closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
-                       const std::string& address, std::chrono::milliseconds wait) {
+                       const std::string& address, std::chrono::milliseconds wait,
+                       std::function<void(unsigned int)> failed) {
   auto closing = std::make_shared<Closing>();
-  std::thread([plugin = std::move(plugin), id, address, closing] {
+  std::thread([plugin = std::move(plugin), id, address, closing, failed = std::move(failed)] {
     const auto start = std::chrono::steady_clock::now();
     int code = VYX_OK;
     {
-      const PluginGate::Exclusive gate;
+      const PluginGate::Shared gate;
       code = plugin->api().vyxpDeinitPlugin(id);
     }
     const double took =
@@ -35,6 +36,7 @@ bool closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
       std::fprintf(stderr, "vyxhost: closing the camera at %s took %.1f s%s\n", address.c_str(),
                    took, code == VYX_OK ? "" : ": it did not answer, the plug-in gave up waiting");
     }
+    if (code != VYX_OK && failed) failed(id);
     {
       const std::lock_guard<std::mutex> lock(closing->mutex);
       closing->finished = true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,9 +12,12 @@ namespace vyxhost {
 
 // Closes instance id on a thread of its own and waits up to `wait` for it. A closing still
 // under way after a second says so on stderr, naming the camera; it finishes within the
-// plug-in's own bound, and the process may end meanwhile (plugin_gate.h). Returns whether the
+// plug-in's own bound, and the process may end meanwhile (plugin_gate.h). A closing the plug-in
+// refuses leaves the instance open (its camera could not be told); failed, when given, then
+// gets the id on the closing thread, so that the caller may try again later. Returns whether the
 // closing finished within `wait`.
 bool closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
-                       const std::string& address, std::chrono::milliseconds wait);
+                       const std::string& address, std::chrono::milliseconds wait,
+                       std::function<void(unsigned int)> failed = nullptr);
 
 }  // namespace vyxhost

@@ -130,7 +130,8 @@ std::shared_ptr<const Plugin> sharedPlugin(const std::string& path) {
 
 FrameConverter::FrameConverter(std::shared_ptr<const Plugin> plugin)
     : plugin_(std::move(plugin)), id_(newHandle()) {
-  const PluginGate::Exclusive gate;
+  const PluginGate::Shared gate;
+  const std::lock_guard<std::mutex> opening(PluginGate::openings());
   plugin_->check(plugin_->api().vyxpInitProcessingPlugin(id_, ""), "vyxpInitProcessingPlugin", 0);
 }
 
@@ -197,6 +198,14 @@ struct Camera::Impl {
   Clock::time_point nextAttempt{};
   bool closing = false;   // close() asked while a grab was under way
   std::string closeNote;  // what the last close() left to the background
+  // Instances whose closing the plug-in refused (their camera was gone, so it could not be
+  // told): still open, closed again at the next attempt to reopen and at close(). Shared with
+  // the closing threads, which may finish after the session.
+  struct Unclosed {
+    std::mutex mutex;
+    std::vector<unsigned int> ids;
+  };
+  std::shared_ptr<Unclosed> unclosed = std::make_shared<Unclosed>();
   bool watchStop = false;
 
   void setState(CameraState s, const std::string& why) {
@@ -230,7 +239,8 @@ struct Camera::Impl {
     int code = VYX_OK;
     std::string text;
     {
-      const PluginGate::Exclusive gate;
+      const PluginGate::Shared gate;
+      const std::lock_guard<std::mutex> opening(PluginGate::openings());
       code = plugin->api().vyxpInitRawDataPlugin(id, a.c_str());
       if (code != VYX_OK) text = textOf(*plugin, 0);  // a failed opening leaves its text under 0
     }
@@ -427,7 +437,21 @@ struct Camera::Impl {
   // it is closed.
   bool closeInstance(unsigned int id, std::chrono::milliseconds wait) {
     if (id == 0) return true;
-    return closeInBackground(plugin, id, options.address, wait);
+    return closeInBackground(plugin, id, options.address, wait,
+                             [list = unclosed](unsigned int failed) {
+                               const std::lock_guard<std::mutex> lock(list->mutex);
+                               list->ids.push_back(failed);
+                             });
+  }
+
+  // The instances whose closing failed before, handed to the closer once more.
+  void closeUnclosed() {
+    std::vector<unsigned int> ids;
+    {
+      const std::lock_guard<std::mutex> lock(unclosed->mutex);
+      ids.swap(unclosed->ids);
+    }
+    for (const unsigned int id : ids) closeInstance(id, std::chrono::milliseconds(0));
   }
 };
 
@@ -570,6 +594,8 @@ bool Camera::reconnect(std::vector<std::string>* failedSettings) {
     settings = m.accepted;
   }
   // The lost instance is closed once, in the background: a camera that is gone cannot answer.
+  // One whose closing failed before (its camera was gone) is tried again.
+  m.closeUnclosed();
   m.closeInstance(lost, std::chrono::milliseconds(0));
   m.setState(CameraState::Reconnecting, "reopening the camera at " + m.options.address);
   unsigned int id = 0;
@@ -710,6 +736,7 @@ void Camera::close() {
     m.lost = 0;
   }
   m.stopWatch();
+  m.closeUnclosed();
   const bool lostClosed = m.closeInstance(lost, std::chrono::milliseconds(0));
   const bool sourceClosed = m.closeInstance(
       source, answering ? std::chrono::duration_cast<std::chrono::milliseconds>(kCloseWait)

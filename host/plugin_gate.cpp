@@ -72,6 +72,11 @@ PluginGate::Exclusive::Exclusive() : lock_(gate().registry, std::defer_lock) {
 
 PluginGate::Exclusive::~Exclusive() { --gate().inFlight; }
 
+std::mutex& PluginGate::openings() {
+  static std::mutex* const m = new std::mutex;
+  return *m;
+}
+
 int PluginGate::callsInFlight() { return gate().inFlight.load(); }
 
 }  // namespace vyxhost

@@ -22,7 +22,7 @@ if [ $# -ne 1 ] || [ ! -f "$1/compile_commands.json" ]; then
 fi
 build=$(cd "$1" && pwd)
 jobs=${JOBS:-$(nproc)}
-dirs=(src wire vyxnetwork host sim tools viewer python gstreamer tests bench fuzz)
+dirs=(src wire vyxnetwork host records sim tools viewer python gstreamer tests bench fuzz)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -52,6 +52,7 @@ extern "C" int vyxpInitRawDataPlugin(unsigned int id, const char* param) {
       return VYX_COULD_NOT_OPEN;  // dat releases the socket and the client
     }
 
+    const lvt::RegistryLock lock(lvt::registryMutex());
     g_data.emplace(id, std::move(dat));
     return VYX_OK;
   });

@@ -9,6 +9,7 @@ extern "C" unsigned int vyxpInterfaceVersion(void) { return VYX_INTERFACE_VERSIO
 extern "C" int vyxpGetLastError(unsigned int id, char* msg, size_t maxLen) {
   return lvt::guarded(
       [&]() -> int {
+        const lvt::RegistryLock lock(lvt::registryMutex());
         auto source = g_data.find(id);
         if (source != g_data.end()) {
           lvt::copyText(msg, maxLen, source->second.errorMessage);
@@ -37,6 +38,7 @@ extern "C" int vyxpDeinitPlugin(unsigned int id) {
       return VYX_RUNTIME_ERROR;  // still open: the host may try again
     }
     if (dat.sock->isConnected()) dat.sock->disconnect();
+    const lvt::RegistryLock lock(lvt::registryMutex());
     g_data.erase(id);  // releases the socket and the client
     return VYX_OK;
   });

@@ -27,10 +27,10 @@ void getFrontendData(PluginData* dat) {
   takeAnswer(*dat, result);
 }
 
-void getFrontendData(unsigned int id) { getFrontendData(&g_data[id]); }
+void getFrontendData(unsigned int id) { getFrontendData(&lvt::recordOf(g_data, id)); }
 
 void setFrontendData(unsigned int id) {
-  PluginData& dat = g_data[id];
+  PluginData& dat = lvt::recordOf(g_data, id);
   XmlRpc::XmlRpcValue args;
   XmlRpc::XmlRpcValue result;
   for (int i = 0; i < kWords; ++i) args[i] = static_cast<int>(dat.frontendData[i]);

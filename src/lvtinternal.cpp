@@ -5,7 +5,15 @@
 std::map<unsigned int, vyxlvt::PluginData> g_data;
 uint32_t g_did = 1;
 
-bool idOk(unsigned int id) { return g_data.find(id) != g_data.end(); }
+std::mutex& lvt::registryMutex() {
+  static std::mutex m;
+  return m;
+}
+
+bool idOk(unsigned int id) {
+  const lvt::RegistryLock lock(lvt::registryMutex());
+  return g_data.find(id) != g_data.end();
+}
 
 namespace vyxlvt {
 
@@ -18,7 +26,10 @@ PluginData::PluginData() {
 
 void PluginData::clearFlags() { imageTypes.clear(); }
 
-void setErrorSlot(const char* text) { g_data[0].errorMessage = text; }
+void setErrorSlot(const char* text) {
+  const lvt::RegistryLock lock(lvt::registryMutex());
+  g_data[0].errorMessage = text;
+}
 
 PluginData& cameraOf(unsigned int id) {
   PluginData& dat = lvt::recordOf(g_data, id);

@@ -126,11 +126,12 @@ namespace vyxlvt {
 template <typename Body>
 int sourceGuarded(unsigned int id, Body&& body) noexcept {
   return lvt::guarded(body, [id](const char* text) {
+    const lvt::RegistryLock lock(lvt::registryMutex());
     auto it = g_data.find(id);
     if (it != g_data.end())
       it->second.errorMessage = text;
     else
-      setErrorSlot(text);
+      g_data[0].errorMessage = text;  // the error slot
   });
 }
 

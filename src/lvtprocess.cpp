@@ -6,9 +6,12 @@
 #include "vyxplugin.h"
 
 std::map<unsigned int, processlvt::PluginData> g_pdata;
-uint32_t g_pdid = 1;
+std::atomic<uint32_t> g_pdid{1};
 
-extern "C" bool pidOk(unsigned int id) { return g_pdata.find(id) != g_pdata.end(); }
+extern "C" bool pidOk(unsigned int id) {
+  const lvt::RegistryLock lock(lvt::registryMutex());
+  return g_pdata.find(id) != g_pdata.end();
+}
 
 namespace processlvt {
 
@@ -38,6 +41,7 @@ using processlvt::processingGuarded;
 extern "C" int vyxpInitProcessingPlugin(unsigned int handle, const char* /*param*/) {
   return processingGuarded(0, [&]() -> int {
     if (pidOk(handle)) lvt::refuse(VYX_INVALID_VALUE, "handle already exists");
+    const lvt::RegistryLock lock(lvt::registryMutex());
     g_pdata.emplace(handle, processlvt::PluginData());
     return VYX_OK;
   });

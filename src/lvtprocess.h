@@ -2,6 +2,7 @@
 #ifndef LVT_LVTPROCESS_H
 #define LVT_LVTPROCESS_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -21,7 +22,7 @@ int imageTypeFor(uint32_t outputType);
 }  // namespace processlvt
 
 extern std::map<unsigned int, processlvt::PluginData> g_pdata;
-extern uint32_t g_pdid;
+extern std::atomic<uint32_t> g_pdid;  // conversions on several threads each take their own
 
 extern "C" __attribute__((visibility("default"))) bool pidOk(unsigned int id);
 
@@ -33,6 +34,7 @@ namespace processlvt {
 template <typename Body>
 int processingGuarded(unsigned int id, Body&& body) noexcept {
   return lvt::guarded(body, [id](const char* text) {
+    const lvt::RegistryLock lock(lvt::registryMutex());
     auto it = g_pdata.find(id);
     (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
   });

@@ -4,6 +4,8 @@
 #ifndef LVT_REFUSAL_H
 #define LVT_REFUSAL_H
 
+#include <mutex>
+
 #include "vyxsdk2common.h"
 
 namespace lvt {
@@ -19,11 +21,19 @@ struct Refusal {
 
 [[noreturn]] inline void refuse(int code, const char* text) { throw Refusal{code, text}; }
 
+// Both registries change only under this lock, and every look-up takes it, so that calls on
+// different handles may run on different threads at once. A record, once found, stays where it
+// is until its own handle is closed (std::map never moves its nodes); only the look-up, the
+// insertion and the erasure need the lock, never a wait for the camera.
+std::mutex& registryMutex();
+using RegistryLock = std::lock_guard<std::mutex>;
+
 // The record a handle names in a plug-in's registry. An unknown handle is
 // refused with VYX_INVALID_HANDLE and an empty text, which the barrier
 // stores in that plug-in's error slot.
 template <typename Registry>
 typename Registry::mapped_type& recordOf(Registry& registry, unsigned int id) {
+  const RegistryLock lock(registryMutex());
   auto it = registry.find(id);
   if (it == registry.end()) refuse(VYX_INVALID_HANDLE, "");
   return it->second;

@@ -13,6 +13,7 @@
 
 #include "sim_fixture.h"
 #include "vyxhost/camera.h"
+#include "vyxhost/plugin_gate.h"
 
 namespace {
 
@@ -174,6 +175,34 @@ TEST(CameraSession, SessionsSideBySideNeverTouchEachOthersCamera) {
   for (size_t i = 1; i < sessions.size(); ++i) EXPECT_EQ(sessions[i]->counters().frames, 40u);
   EXPECT_EQ(sessions[0]->state(), CameraState::Closed);
   EXPECT_THROW(sessions[0]->frameRate(), CameraError);
+}
+
+// The plug-in guards its own registries: hosts that call it from several threads at once, each
+// thread with handles of its own, need no lock of theirs.
+TEST(PluginRegistries, OpeningGrabbingAndClosingOnSeveralThreadsAtOnce) {
+  const auto plugin = vyxhost::sharedPlugin(VYX_PLUGIN_PATH);
+  const vyxhost::EntryPoints& api = plugin->api();
+  std::vector<std::unique_ptr<lvtsim::Camera>> cams;
+  for (int i = 0; i < 4; ++i) cams.push_back(vyxtest::startCamera());
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (auto& cam : cams) {
+    threads.emplace_back([&api, &cam, &failures] {
+      for (int round = 0; round < 15; ++round) {
+        const unsigned int id = vyxhost::newHandle(), pid = vyxhost::newHandle();
+        if (api.vyxpInitRawDataPlugin(id, cam->config().address.c_str()) != VYX_OK) ++failures;
+        if (api.vyxpInitProcessingPlugin(pid, "") != VYX_OK) ++failures;
+        for (int f = 0; f < 3; ++f)
+          if (api.vyxpUpdate(id) != VYX_OK) ++failures;
+        char text[64];
+        if (api.vyxpGetLastError(id, text, sizeof text) != VYX_OK) ++failures;
+        if (api.vyxpUpdate(vyxhost::newHandle()) != VYX_INVALID_HANDLE) ++failures;
+        if (api.vyxpDeinitPlugin(id) != VYX_OK) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(SlowCamera, SessionStallIsSeenAtOnceAndClosingItDoesNotWait) {

@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -105,11 +106,11 @@ Bytes tail(const Bytes& b, size_t from) {
 
 // An image block as a recording holds it: header words, then `data`.
 Bytes block(float type, const Bytes& data, size_t headerBytes = 68) {
-  Bytes out(headerBytes, 0);
+  Bytes out(headerBytes + data.size(), 0);
   lvtwire::putFloatBE(&out[0], static_cast<float>(data.size()));
   lvtwire::putFloatBE(&out[4], static_cast<float>(headerBytes));
   lvtwire::putFloatBE(&out[8], type);
-  out.insert(out.end(), data.begin(), data.end());
+  std::copy(data.begin(), data.end(), out.begin() + static_cast<std::ptrdiff_t>(headerBytes));
   return out;
 }
 

@@ -23,6 +23,8 @@ TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
   EXPECT_EQ(defaults.camera.headerSize, 68u);
   EXPECT_FALSE(defaults.help);
   EXPECT_TRUE(defaults.replayDir.empty());
+  EXPECT_TRUE(defaults.camera.realtime);  // paced like the camera unless --unpaced
+  EXPECT_FALSE(lvtsim::parseCli({"--unpaced"}).camera.realtime);
 
   const auto o = lvtsim::parseCli({"127.0.77.9", "--data-port", "50002", "--header-size", "412",
                                    "--seed", "7", "--fps", "12", "--realtime", "--replay", "rec"});

@@ -21,10 +21,10 @@
 
 #include "lvtsim/scene.h"
 #include "lvtwire/frame_format.h"
-#include "run_manifest.h"
 #include "sim_fixture.h"
 #include "temp_dir.h"
 #include "vyxdatadescription.h"
+#include "vyxrec/run_manifest.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "output_types.h"
+#include "vyxhost/output_types.h"
 
 namespace vyxgrab {
 
@@ -83,7 +83,7 @@ void parseRange(const std::string& text, std::map<std::string, FixedRange>& rang
   const std::string type = text.substr(0, eq);
   bool known = false;
   std::string names;
-  for (const OutputType& t : outputTypes()) {
+  for (const vyxhost::OutputType& t : vyxhost::outputTypes()) {
     known = known || type == t.name;
     names += std::string(names.empty() ? "" : ", ") + t.name;
   }

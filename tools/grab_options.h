@@ -8,17 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "vyxrec/frame_writer.h"
+
 namespace vyxgrab {
 
-// The files written per frame (--write).
-struct OutputSelection {
-  bool npy = true, png = true, preview = true, raw = true;
-};
-
-// A fixed colour scale for the previews of one image type (--range TYPE=MIN:MAX).
-struct FixedRange {
-  float min = 0, max = 0;
-};
+using vyxrec::FixedRange;
+using vyxrec::OutputSelection;
 
 struct GrabOptions {
   std::string pluginPath;  // --plugin, or the default given to the parser (empty: search)

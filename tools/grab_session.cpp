@@ -10,14 +10,14 @@
 #include <stdexcept>
 #include <vector>
 
-#include "frame_writer.h"
-#include "output_types.h"
 #include "raw_frame_blocks.h"
 #include "run_folder.h"
-#include "run_manifest.h"
 #include "vyxhost/camera.h"
 #include "vyxhost/locate.h"
+#include "vyxhost/output_types.h"
 #include "vyxhost/vyxhost.h"
+#include "vyxrec/frame_writer.h"
+#include "vyxrec/run_manifest.h"
 
 namespace vyxgrab {
 
@@ -85,11 +85,11 @@ void closeCamera(std::unique_ptr<vyxhost::Camera>& camera, GrabReport& report) {
 
 // Converts every output type the frame allows and writes its files; returns their names.
 std::vector<std::string> convertFrame(const vyxhost::Frame& frame, const vyxhost::Camera& camera,
-                                      FrameWriter& writer, GrabReport& report) {
+                                      vyxrec::FrameWriter& writer, GrabReport& report) {
   const uint64_t index = frame.sequence;
   std::vector<std::string> files;
   std::vector<std::pair<const char*, std::vector<float>>> images;
-  for (const OutputType& type : outputTypes()) {
+  for (const vyxhost::OutputType& type : vyxhost::outputTypes()) {
     report.stage = "converting frame " + std::to_string(index) + " to " + type.name;
     const int bytes = camera.imageBytes(type.code, frame);
     if (bytes <= 0) continue;
@@ -115,8 +115,8 @@ std::vector<std::string> convertFrame(const vyxhost::Frame& frame, const vyxhost
       }
     }
     report.stage = "writing frame " + std::to_string(index) + " " + type.name + " files";
-    const std::vector<std::string> written =
-        writer.writeImage(index, type, image.data(), shape.rows, shape.columns);
+    const std::vector<std::string> written = writer.writeImage(
+        index, {type.code, type.name, type.unit}, image.data(), shape.rows, shape.columns);
     files.insert(files.end(), written.begin(), written.end());
     const std::string made = std::string(type.name) + " (" + hex(type.code) + ")";
     if (std::find(report.outputs.begin(), report.outputs.end(), made) == report.outputs.end()) {
@@ -164,7 +164,7 @@ void takeCounters(const vyxhost::Camera* camera, GrabReport& report) {
   report.retriedImages = c.retriedImages;
 }
 
-void summariseScales(const FrameWriter& writer, bool previews, GrabReport& report) {
+void summariseScales(const vyxrec::FrameWriter& writer, bool previews, GrabReport& report) {
   report.clipped.clear();
   if (!previews) return;
   for (const auto& [type, scale] : writer.previewScales()) {
@@ -187,7 +187,7 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
   const std::string pluginPath = vyxhost::findPlugin(o.pluginPath);
   report.stage = "creating the output directory " + o.outDir;
   claimRunFolder(o.outDir, o.overwrite);
-  FrameWriter writer(o.outDir, o.zoom, o.write, o.ranges);
+  vyxrec::FrameWriter writer(o.outDir, o.zoom, o.write, o.ranges);
   const bool convert = o.write.npy || o.write.png || o.write.preview;
 
   report.stage = "loading the plug-in " + pluginPath;

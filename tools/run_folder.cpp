@@ -6,9 +6,9 @@
 #include <set>
 #include <stdexcept>
 
-#include "file_output.h"
-#include "frame_file_names.h"
-#include "run_manifest.h"
+#include "vyxrec/file_output.h"
+#include "vyxrec/frame_file_names.h"
+#include "vyxrec/run_manifest.h"
 
 namespace vyxgrab {
 
@@ -27,7 +27,7 @@ void removeFile(const std::string& path) {
 }  // namespace
 
 size_t claimRunFolder(const std::string& dir, bool overwrite) {
-  makeDirectories(dir);
+  vyxrec::makeDirectories(dir);
   if (!vyxrec::hasManifest(dir)) return 0;
   const std::string manifest = vyxrec::manifestPath(dir);
   vyxrec::Manifest old;
@@ -52,7 +52,7 @@ size_t claimRunFolder(const std::string& dir, bool overwrite) {
   size_t removed = 0;
   for (const std::string& name : names) {
     if (!plainName(name)) continue;
-    removeFile(joinPath(dir, name));
+    removeFile(vyxrec::joinPath(dir, name));
     ++removed;
   }
   removeFile(manifest);

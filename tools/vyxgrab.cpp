@@ -22,7 +22,7 @@
 #include "vyxhost/vyxhost.h"
 #include "wait_note.h"
 #ifdef VYXGRAB_WITH_SIMULATOR
-#include "embedded_camera.h"
+#include "lvtsim/embedded.h"
 #endif
 
 namespace {
@@ -37,7 +37,7 @@ struct Camera {
   std::string replay;
   std::function<std::optional<uint64_t>()> requestsSent;
 #ifdef VYXGRAB_WITH_SIMULATOR
-  std::unique_ptr<vyxgrab::EmbeddedCamera> simulated;
+  std::unique_ptr<lvtsim::EmbeddedCamera> simulated;
 #endif
 };
 
@@ -48,7 +48,7 @@ Camera prepareCamera(const vyxgrab::GrabOptions& o) {
     return camera;
   }
 #ifdef VYXGRAB_WITH_SIMULATOR
-  camera.simulated = std::make_unique<vyxgrab::EmbeddedCamera>(o.replayDir, o.realtime);
+  camera.simulated = std::make_unique<lvtsim::EmbeddedCamera>(o.replayDir, o.realtime);
   camera.address = camera.simulated->address();
   camera.note = "simulated camera";
   camera.replay = o.replayDir;
@@ -56,7 +56,7 @@ Camera prepareCamera(const vyxgrab::GrabOptions& o) {
     camera.note += " replaying " + std::to_string(camera.simulated->replayFrames()) +
                    " recorded frames from " + o.replayDir;
   }
-  const vyxgrab::EmbeddedCamera* sim = camera.simulated.get();
+  const lvtsim::EmbeddedCamera* sim = camera.simulated.get();
   camera.requestsSent = [sim]() -> std::optional<uint64_t> { return sim->requestsReceived(); };
   return camera;
 #else

@@ -2,90 +2,68 @@
 
 #include <pybind11/stl.h>
 
-#include <chrono>
-#include <climits>
+#include "simulator.h"
 
 namespace lvtcam {
 
 namespace py = pybind11;
 
-Camera::Camera(const std::string& address, const std::string& pluginPath)
-    : access_(PluginAccess::get(pluginPath)), address_(address), id_(PluginAccess::newHandle()) {
-  // A failed opening leaves its text under handle 0.
-  withoutGil([&] {
-    access_->exclusive("vyxpInitRawDataPlugin", 0, [&](const vyxhost::EntryPoints& api) {
-      return api.vyxpInitRawDataPlugin(id_, address_.c_str());
-    });
-  });
-  open_ = true;
+namespace {
+
+vyxhost::CameraOptions optionsFor(const std::string& address, const std::string& pluginPath,
+                                  std::shared_ptr<EmbeddedSimulator> simulator) {
+  vyxhost::CameraOptions options;
+  options.address = address;
+  options.pluginPath = pluginPath;
+  // A listener makes the session watch for stalls, which the stats count; the news itself is
+  // not needed here (and must never wait for the interpreter).
+  options.onState = [](vyxhost::CameraState, const std::string&) {};
+  if (simulator) options.requestsReceived = [simulator] { return simulator->requestsReceived(); };
+  return options;
+}
+
+}  // namespace
+
+Camera::Camera(const std::string& address, const std::string& pluginPath,
+               std::shared_ptr<EmbeddedSimulator> simulator) {
+  vyxhost::CameraOptions options = optionsFor(address, pluginPath, std::move(simulator));
+  session_ = withoutGil([&] { return std::make_shared<vyxhost::Camera>(std::move(options)); });
 }
 
 Camera::~Camera() {
-  // Normally closed from Python already; this is the last resort.
-  if (open_)
-    access_->exclusiveCode(
-        [&](const vyxhost::EntryPoints& api) { return api.vyxpDeinitPlugin(id_); });
+  // Normally closed from Python already; the session's own closing may touch the plug-in, which
+  // is never done while holding the GIL.
+  if (!closed_) withoutGil([&] { session_->close(); });
 }
 
 void Camera::requireOpen() const {
-  if (!open_) throw py::value_error("the camera at " + address_ + " is closed");
+  if (closed_) throw py::value_error("the camera at " + address() + " is closed");
 }
 
-int Camera::close() {
-  // At exit another thread may hold this camera, waiting at the locked plug-in.
-  if (access_->isShutDown()) {
-    open_ = false;
-    return VYX_OK;
-  }
-  return withoutGil([&] {
-    std::lock_guard<std::mutex> lock(use_);
-    if (!open_) return VYX_OK;
-    open_ = false;
-    return access_->exclusiveCode(
-        [&](const vyxhost::EntryPoints& api) { return api.vyxpDeinitPlugin(id_); });
-  });
+void Camera::close() {
+  if (closed_.exchange(true)) return;
+  withoutGil([&] { session_->close(); });
 }
 
 Frame Camera::grab() {
-  RawFrame frame;
-  exclusiveUse([&](unsigned id) {
-    PluginAccess::SharedLock lock(*access_);
-    const auto& api = access_->api();
-    access_->check(api.vyxpUpdate(id), "vyxpUpdate", id);
-    frame.timestamp =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    access_->check(api.vyxpGetRawDataSize(id, &frame.size), "vyxpGetRawDataSize", id);
-    frame.bytes.reset(new uint8_t[frame.size > 0 ? frame.size : 1]);  // every byte copied into
-    access_->check(api.vyxpGetRawData(id, frame.bytes.get()), "vyxpGetRawData", id);
-    access_->check(api.vyxpGetRawDataDescription(id, &frame.description),
-                   "vyxpGetRawDataDescription", id);
-    frame.index = nextIndex_++;
-  });
-  return Frame(access_, std::move(frame));
+  vyxhost::Frame frame;
+  use([&](vyxhost::Camera& c) { c.grab(frame); });
+  const double utc = static_cast<double>(frame.utcNs) * 1e-9;
+  // The frame converts through the camera's converter, which lives as long as the session.
+  std::shared_ptr<const vyxhost::FrameConverter> converter(session_, &session_->converter());
+  return Frame(std::move(converter), std::move(frame), utc);
 }
 
 std::pair<unsigned, unsigned> Camera::integrationTimes() {
-  return exclusiveUse([&](unsigned id) {
-    PluginAccess::SharedLock lock(*access_);
-    const auto& api = access_->api();
-    std::pair<unsigned, unsigned> times;
-    access_->check(api.vyxpGetIntegrationTime(id, &times.first, 0), "vyxpGetIntegrationTime", id);
-    access_->check(api.vyxpGetIntegrationTime(id, &times.second, 1), "vyxpGetIntegrationTime", id);
-    return times;
+  return use([](vyxhost::Camera& c) {
+    return std::make_pair(c.integrationTime(0), c.integrationTime(1));
   });
 }
 
 std::pair<unsigned, unsigned> Camera::integrationTimeRange(unsigned idx) {
-  return exclusiveUse([&](unsigned id) {
-    PluginAccess::SharedLock lock(*access_);
-    const auto& api = access_->api();
-    std::pair<unsigned, unsigned> range;
-    access_->check(api.vyxpGetValidIntegrationTime(id, &range.first, idx, AtLeast, 0),
-                   "vyxpGetValidIntegrationTime", id);
-    access_->check(api.vyxpGetValidIntegrationTime(id, &range.second, idx, AtMost, UINT_MAX),
-                   "vyxpGetValidIntegrationTime", id);
-    return range;
-  });
+  const vyxhost::ValueRange r =
+      use([&](vyxhost::Camera& c) { return c.integrationTimeRange(idx); });
+  return {r.min, r.max};
 }
 
 void Camera::setIntegrationTimes(unsigned itime0, unsigned itime1) {
@@ -97,68 +75,53 @@ void Camera::setIntegrationTimes(unsigned itime0, unsigned itime1) {
                             " us is outside the camera's range " + std::to_string(range.first) +
                             ".." + std::to_string(range.second) + " us");
   }
-  exclusiveUse([&](unsigned id) {
-    PluginAccess::ExclusiveLock lock(*access_);
-    for (unsigned idx = 0; idx < 2; ++idx)
-      access_->check(access_->api().vyxpSetIntegrationTime(id, idx, times[idx]),
-                     "vyxpSetIntegrationTime", id);
+  use([&](vyxhost::Camera& c) {
+    c.setIntegrationTime(0, itime0);
+    c.setIntegrationTime(1, itime1);
   });
 }
 
-int Camera::fps() { return std::stoi(info("FPS")); }
+unsigned Camera::fps() {
+  return use([](vyxhost::Camera& c) { return c.frameRate(); });
+}
 
-void Camera::setFps(int fps) {
-  if (fps < 1)
-    throw py::value_error("the frame rate must be at least 1, not " + std::to_string(fps));
-  command("SetFPS " + std::to_string(fps));
+void Camera::setFps(unsigned fps) {
+  use([&](vyxhost::Camera& c) { c.setFrameRate(fps); });
 }
 
 unsigned Camera::modulationFrequency() {
-  return exclusiveUse([&](unsigned id) {
-    PluginAccess::SharedLock lock(*access_);
-    unsigned hz = 0;
-    access_->check(access_->api().vyxpGetModulationFrequency(id, &hz, 0),
-                   "vyxpGetModulationFrequency", id);
-    return hz;
-  });
+  return use([](vyxhost::Camera& c) { return c.modulationFrequency(); });
 }
 
 void Camera::setModulationFrequency(unsigned hz) {
-  exclusiveUse([&](unsigned id) {
-    PluginAccess::ExclusiveLock lock(*access_);
-    access_->check(access_->api().vyxpSetModulationFrequency(id, 0, hz),
-                   "vyxpSetModulationFrequency", id);
-  });
+  use([&](vyxhost::Camera& c) { c.setModulationFrequency(hz); });
 }
 
 std::string Camera::info(const std::string& key) {
-  return exclusiveUse([&](unsigned id) {
-    PluginAccess::SharedLock lock(*access_);
-    char answer[256] = {};
-    access_->check(access_->api().vyxpGetInfo(id, answer, sizeof answer, key.c_str()),
-                   "vyxpGetInfo", id);
-    return std::string(answer);
-  });
+  return use([&](vyxhost::Camera& c) { return c.info(key); });
 }
 
 std::string Camera::command(const std::string& text) {
-  return exclusiveUse([&](unsigned id) {
-    PluginAccess::ExclusiveLock lock(*access_);
-    char answer[256] = {};
-    const int code = access_->api().vyxpPlatformCommand(id, answer, sizeof answer, text.c_str());
-    if (code != VYX_OK) {
-      // Some refusals answer in the buffer rather than in the stored text.
-      char stored[256] = {};
-      access_->api().vyxpGetLastError(id, stored, sizeof stored);
-      throw CallFailure{"vyxpPlatformCommand", code, stored[0] != '\0' ? stored : answer};
-    }
-    return std::string(answer);
-  });
+  return use([&](vyxhost::Camera& c) { return c.command(text); });
+}
+
+py::dict Camera::stats() const {
+  const vyxhost::Counters counters = withoutGil([&] { return session_->counters(); });
+  py::dict out;
+  out["frames"] = counters.frames;
+  out["retried_images"] =
+      counters.retriedImages ? py::object(py::int_(*counters.retriedImages)) : py::none();
+  out["stalls"] = counters.stalls;
+  out["losses"] = counters.losses;
+  out["reconnects"] = counters.reconnects;
+  out["latency"] = counters.lastLatencySeconds;
+  return out;
 }
 
 void bindCamera(py::module_& m) {
   py::class_<Camera>(m, "_Camera")
-      .def(py::init<const std::string&, const std::string&>())
+      .def(py::init<const std::string&, const std::string&, std::shared_ptr<EmbeddedSimulator>>(),
+           py::arg("address"), py::arg("plugin"), py::arg("simulator") = nullptr)
       .def("grab", &Camera::grab)
       .def("close", &Camera::close)
       .def_property_readonly("closed", &Camera::closed)
@@ -171,9 +134,9 @@ void bindCamera(py::module_& m) {
       .def("set_modulation_frequency", &Camera::setModulationFrequency)
       .def("info", &Camera::info)
       .def("command", &Camera::command)
+      .def("stats", &Camera::stats)
       .def_property_readonly("address", &Camera::address)
-      .def_property_readonly("handle", &Camera::handle)
-      .def_property_readonly("plugin", [](const Camera& c) { return c.access()->path(); });
+      .def_property_readonly("plugin", &Camera::pluginPath);
 }
 
 }  // namespace lvtcam

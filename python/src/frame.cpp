@@ -5,18 +5,18 @@
 
 #include <stdexcept>
 
-#include "output_types.h"
+#include "vyxhost/output_types.h"
 #include "without_gil.h"
 
 namespace lvtcam {
 
 namespace {
 
-const vyxgrab::OutputType& outputTypeNamed(const std::string& name) {
-  for (const auto& t : vyxgrab::outputTypes())
+const vyxhost::OutputType& outputTypeNamed(const std::string& name) {
+  for (const auto& t : vyxhost::outputTypes())
     if (name == t.name) return t;
   std::string known;
-  for (const auto& t : vyxgrab::outputTypes())
+  for (const auto& t : vyxhost::outputTypes())
     known += std::string(known.empty() ? "" : ", ") + t.name;
   throw py::value_error("no image type '" + name + "'; the plug-in makes " + known);
 }
@@ -29,38 +29,39 @@ py::list ints(const int32_t* values, size_t n) {
 
 }  // namespace
 
-Frame::Frame(std::shared_ptr<PluginAccess> access, RawFrame raw)
-    : access_(std::move(access)), raw_(std::move(raw)) {}
+Frame::Frame(std::shared_ptr<const vyxhost::FrameConverter> converter, vyxhost::Frame frame,
+             std::optional<double> timestamp)
+    : converter_(std::move(converter)), frame_(std::move(frame)), timestamp_(timestamp) {}
 
 py::object Frame::image(const std::string& name) {
-  const vyxgrab::OutputType& type = outputTypeNamed(name);
+  const vyxhost::OutputType& type = outputTypeNamed(name);
   auto cached = images_.find(type.code);
   if (cached != images_.end()) return cached->second;
 
-  const size_t bytes = size_t{rows()} * columns() * sizeof(float);
-  std::unique_ptr<float[]> pixels(
-      new float[bytes / sizeof(float)]);  // no zero-fill: converted into
-  const bool converted = withoutGil([&] {
-    return access_->convert(type.code, raw_.description, raw_.bytes.get(), pixels.get(), bytes);
+  // The array is made with the GIL, the conversion runs without it, straight into the array.
+  py::array_t<float> pixels(
+      {static_cast<py::ssize_t>(rows()), static_cast<py::ssize_t>(columns())});
+  void* out = pixels.mutable_data();
+  const size_t bytes = static_cast<size_t>(pixels.nbytes());
+  vyxhost::ImageShape shape;
+  bool converted = withoutGil([&] {
+    return converter_->convert(type.code, frame_.description, frame_.raw.data(), out, bytes,
+                               &shape);
   });
-  if (!converted) pixels.reset();
-  py::object result = py::none();
-  if (pixels) {
-    float* data = pixels.get();
-    py::capsule owner(pixels.release(), [](void* p) { delete[] static_cast<float*>(p); });
-    result = py::array_t<float>(
-        {static_cast<py::ssize_t>(rows()), static_cast<py::ssize_t>(columns())}, data, owner);
-  }
+  // An image of another size than the description's (a damaged recording) is not handed out
+  // half written.
+  if (converted && (shape.rows != rows() || shape.columns != columns())) converted = false;
+  py::object result = converted ? py::object(std::move(pixels)) : py::object(py::none());
   images_.emplace(type.code, result);
   return result;
 }
 
 py::bytes Frame::raw() const {
-  return py::bytes(reinterpret_cast<const char*>(raw_.bytes.get()), raw_.size);
+  return py::bytes(reinterpret_cast<const char*>(frame_.raw.data()), frame_.raw.size());
 }
 
 py::dict Frame::description() const {
-  const VYXDataDescription& d = raw_.description;
+  const VYXDataDescription& d = frame_.description;
   py::dict out;
   out["PID"] = d.PID;
   out["DID"] = d.DID;
@@ -83,25 +84,25 @@ py::dict Frame::description() const {
 }
 
 py::tuple Frame::integrationTimes() const {
-  return py::make_tuple(raw_.description.std.integrationTime[0],
-                        raw_.description.std.integrationTime[1]);
+  return py::make_tuple(frame_.description.std.integrationTime[0],
+                        frame_.description.std.integrationTime[1]);
 }
 
 py::object Frame::timestamp() const {
-  return raw_.timestamp ? py::object(py::float_(*raw_.timestamp)) : py::object(py::none());
+  return timestamp_ ? py::object(py::float_(*timestamp_)) : py::object(py::none());
 }
 
 std::vector<std::string> Frame::available() const {
   return withoutGil([&] {
     std::vector<std::string> names;
-    for (const auto& t : vyxgrab::outputTypes())
-      if (access_->canProcess(t.code, raw_.description) > 0) names.emplace_back(t.name);
+    for (const auto& t : vyxhost::outputTypes())
+      if (converter_->imageBytes(t.code, frame_.description) > 0) names.emplace_back(t.name);
     return names;
   });
 }
 
 std::string Frame::repr() const {
-  std::string text = "<lvtcam.Frame index=" + std::to_string(raw_.index) + " " +
+  std::string text = "<lvtcam.Frame index=" + std::to_string(frame_.sequence) + " " +
                      std::to_string(rows()) + "x" + std::to_string(columns());
   for (const std::string& name : available()) text += " " + name;
   return text + ">";

@@ -1,5 +1,5 @@
-// The C++ side of the Python benchmark: the grab loop a C++ host writes,
-// through the same loader, camera handle and locks, with its buffers reused.
+// The C++ side of the Python benchmark: the grab loop a C++ host writes on the camera session,
+// on the same camera, with its buffers reused.
 #include <pybind11/pybind11.h>
 
 #include <chrono>
@@ -13,31 +13,20 @@ namespace py = pybind11;
 
 namespace {
 
-// Seconds for `frames` frames: update, frame bytes, description, and the
-// distance and amplitude images converted.
+// Seconds for `frames` frames: the grab, and the distance and amplitude images converted.
 double cppGrabLoop(Camera& camera, unsigned frames) {
-  const auto& access = *camera.access();
-  return camera.exclusiveUse([&](unsigned id) {
-    const auto& api = access.api();
-    std::vector<uint8_t> raw;
+  return camera.use([&](vyxhost::Camera& session) {
+    vyxhost::Frame frame;
     std::vector<float> distance, amplitude;
-    VYXDataDescription desc{};
     const auto start = std::chrono::steady_clock::now();
     for (unsigned n = 0; n < frames; ++n) {
-      {
-        PluginAccess::SharedLock lock(access);
-        access.check(api.vyxpUpdate(id), "vyxpUpdate", id);
-        size_t size = 0;
-        access.check(api.vyxpGetRawDataSize(id, &size), "vyxpGetRawDataSize", id);
-        raw.resize(size);
-        access.check(api.vyxpGetRawData(id, raw.data()), "vyxpGetRawData", id);
-        access.check(api.vyxpGetRawDataDescription(id, &desc), "vyxpGetRawDataDescription", id);
-      }
-      const size_t pixels = size_t{desc.std.numColumns} * desc.std.numRows;
+      session.grab(frame);
+      const size_t pixels =
+          size_t{frame.description.std.numColumns} * frame.description.std.numRows;
       distance.resize(pixels);
       amplitude.resize(pixels);
-      access.process(VYX_TYPE_10001, desc, raw.data(), distance.data(), pixels * sizeof(float));
-      access.process(VYX_TYPE_10002, desc, raw.data(), amplitude.data(), pixels * sizeof(float));
+      session.convert(VYX_TYPE_10001, frame, distance.data(), pixels * sizeof(float));
+      session.convert(VYX_TYPE_10002, frame, amplitude.data(), pixels * sizeof(float));
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   });

@@ -1,13 +1,15 @@
-// The compiled part of the lvtcam package. Everything reaches the plug-in
-// through libvyxhost and the exported entry points.
+// The compiled part of the lvtcam package. Everything reaches the plug-in through the camera
+// session of libvyxhost.
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+
+#include <string>
 
 #include "camera.h"
 #include "frame.h"
-#include "plugin_access.h"
+#include "vyxhost/camera.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
-#include "without_gil.h"
 
 namespace lvtcam {
 void bindSimulator(pybind11::module_& m);
@@ -17,12 +19,28 @@ void bindLoopBenchmark(pybind11::module_& m);
 
 namespace py = pybind11;
 
+namespace {
+
+// The failed call's name: what() starts with "CALL failed: ".
+std::string callOf(const vyxhost::CallError& e) {
+  const std::string what = e.what();
+  return what.substr(0, what.find(" failed: "));
+}
+
+}  // namespace
+
 PYBIND11_MODULE(_lvtcam, m) {
   m.doc() = "Compiled part of lvtcam; use the lvtcam package.";
 
-  // Failures of the plug-in's calls become lvtcam.CameraError (defined in
-  // Python so that it pickles and reads like any exception class).
-  // Kept for the life of the process: never released after the interpreter is gone.
+  // NumPy and its C API are made ready now, while the import holds the GIL. Made on first use
+  // instead, the thread making it would wait inside NumPy's import while holding the one-time
+  // initialisation another thread, holding the GIL, waits for.
+  py::array_t<float> warmUp(0);
+  (void)warmUp;
+
+  // Failures of the plug-in's calls become lvtcam.CameraError (defined in Python so that it
+  // pickles and reads like any exception class). Kept for the life of the process: never
+  // released after the interpreter is gone.
   static py::handle cameraError =
       py::object(py::module_::import("lvtcam._errors").attr("CameraError")).release();
   // pybind11 takes a plain function of std::exception_ptr by value.
@@ -30,8 +48,13 @@ PYBIND11_MODULE(_lvtcam, m) {
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
-    } catch (const lvtcam::CallFailure& f) {
-      py::object error = cameraError(f.call, f.code, vyxhost::resultName(f.code), f.text);
+    } catch (const vyxhost::CameraError& e) {
+      py::object error = cameraError(e.call(), e.code(), vyxhost::resultName(e.code()), e.text(),
+                                     vyxhost::failureName(e.kind()), e.what());
+      PyErr_SetObject(cameraError.ptr(), error.ptr());
+    } catch (const vyxhost::CallError& e) {
+      py::object error = cameraError(callOf(e), e.code(), vyxhost::resultName(e.code()), e.text(),
+                                     vyxhost::failureName(vyxhost::FailureKind::Other), e.what());
       PyErr_SetObject(cameraError.ptr(), error.ptr());
     } catch (const vyxhost::LoadError& e) {
       PyErr_SetString(PyExc_OSError, e.what());
@@ -39,12 +62,10 @@ PYBIND11_MODULE(_lvtcam, m) {
   });
 
   lvtcam::bindFrame(m);
-  lvtcam::bindCamera(m);
   lvtcam::bindSimulator(m);
+  lvtcam::bindCamera(m);
   lvtcam::bindRecording(m);
   lvtcam::bindLoopBenchmark(m);
-  m.def("_shut_down", [] { lvtcam::withoutGil([] { lvtcam::PluginAccess::shutDownAll(); }); });
-  m.def("_result_name", [](int code) { return std::string(vyxhost::resultName(code)); });
   m.def("_find_plugin", [](const std::string& path) { return vyxhost::findPlugin(path); });
   m.def("_plugin_search",
         [](const std::string& path) { return vyxhost::describePluginSearch(path); });

@@ -1,49 +1,51 @@
-// The camera simulator started inside the Python process.
+#include "simulator.h"
+
 #include <pybind11/pybind11.h>
 
-#include <memory>
-#include <string>
-
-#include "embedded_camera.h"
+#include "lvtsim/embedded.h"
 #include "without_gil.h"
 
 namespace lvtcam {
 
 namespace py = pybind11;
 
-namespace {
+EmbeddedSimulator::EmbeddedSimulator(const std::string& replayDir, bool realtime)
+    : camera_(withoutGil(
+          [&] { return std::make_shared<lvtsim::EmbeddedCamera>(replayDir, realtime); })),
+      address_(camera_->address()) {}
 
-class Simulator {
- public:
-  Simulator(const std::string& replayDir, bool realtime)
-      : camera_(start(replayDir, realtime)), address_(camera_->address()) {}
-  const std::string& address() const { return address_; }
-  bool running() const { return camera_ != nullptr; }
-  // Stops serving: to a camera still open on it this is a pulled cable.
-  void stop() {
-    std::unique_ptr<vyxgrab::EmbeddedCamera> camera = std::move(camera_);
-    withoutGil([&] { camera.reset(); });
+EmbeddedSimulator::~EmbeddedSimulator() = default;
+
+bool EmbeddedSimulator::running() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return camera_ != nullptr;
+}
+
+void EmbeddedSimulator::stop() {
+  std::shared_ptr<lvtsim::EmbeddedCamera> camera;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    camera = std::move(camera_);
   }
+  withoutGil([&] { camera.reset(); });
+}
 
- private:
-  static std::unique_ptr<vyxgrab::EmbeddedCamera> start(const std::string& replayDir,
-                                                        bool realtime) {
-    return withoutGil(
-        [&] { return std::make_unique<vyxgrab::EmbeddedCamera>(replayDir, realtime); });
+std::optional<uint64_t> EmbeddedSimulator::requestsReceived() const {
+  std::shared_ptr<lvtsim::EmbeddedCamera> camera;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    camera = camera_;
   }
-
-  std::unique_ptr<vyxgrab::EmbeddedCamera> camera_;
-  std::string address_;
-};
-
-}  // namespace
+  if (!camera) return std::nullopt;
+  return camera->requestsReceived();
+}
 
 void bindSimulator(py::module_& m) {
-  py::class_<Simulator>(m, "_Simulator")
+  py::class_<EmbeddedSimulator, std::shared_ptr<EmbeddedSimulator>>(m, "_Simulator")
       .def(py::init<const std::string&, bool>())
-      .def_property_readonly("address", &Simulator::address)
-      .def_property_readonly("running", &Simulator::running)
-      .def("stop", &Simulator::stop);
+      .def_property_readonly("address", &EmbeddedSimulator::address)
+      .def_property_readonly("running", &EmbeddedSimulator::running)
+      .def("stop", &EmbeddedSimulator::stop);
 }
 
 }  // namespace lvtcam

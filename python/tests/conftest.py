@@ -13,7 +13,7 @@ import lvtcam
 @pytest.fixture
 def sim():
     """A simulated camera on its own loopback address; yields the address."""
-    with lvtcam.simulate() as address:
+    with lvtcam.simulate(realtime=False) as address:
         yield address
 
 

@@ -33,7 +33,7 @@ uint64_t parseNumber(const std::string& option, const std::string& text, uint64_
 
 std::string cliUsage() {
   return "usage: lvtcamsim [ADDRESS] [--data-port N] [--header-size N] [--seed N] [--fps N]\n"
-         "                 [--realtime] [--replay DIR] [--help]\n"
+         "                 [--unpaced] [--replay DIR] [--help]\n"
          "Simulated camera: XML-RPC control on ADDRESS:8080, images on the data port.\n"
          "  ADDRESS          loopback address to serve on (127.0.0.0/8), default 127.0.0.1\n"
          "  --data-port N    data port, default any free port\n"
@@ -41,7 +41,8 @@ std::string cliUsage() {
          "default 68\n"
          "  --seed N         scene seed, default 1\n"
          "  --fps N          initial frame rate, 1..30, default 25\n"
-         "  --realtime       pace images at the frame rate instead of as fast as possible\n"
+         "  --unpaced        serve images as fast as they are asked for instead of at the frame\n"
+         "                   rate like the camera (for tests and benchmarks)\n"
          "  --replay DIR     answer with the recorded frames DIR/frame_*.raw, in name order\n";
 }
 
@@ -53,7 +54,9 @@ CliOptions parseCli(const std::vector<std::string>& args) {
   app.set_help_flag();  // the usage text is cliUsage()
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_flag("-h,--help", opt.help);
-  app.add_flag("--realtime", opt.camera.realtime);
+  bool unpaced = false, realtime = false;
+  app.add_flag("--unpaced", unpaced);
+  app.add_flag("--realtime", realtime);  // the default now; still accepted from older scripts
   app.add_option("--data-port", dataPort);
   app.add_option("--header-size", headerSize);
   app.add_option("--seed", seed);
@@ -74,6 +77,7 @@ CliOptions parseCli(const std::vector<std::string>& args) {
   } catch (const CLI::ParseError& e) {
     throw std::invalid_argument(e.what());
   }
+  opt.camera.realtime = !unpaced;  // paced like the camera unless asked otherwise
   auto given = [&app](const char* name) { return app.count(name) > 0; };
 
   if (given("--data-port"))

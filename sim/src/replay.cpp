@@ -1,13 +1,10 @@
 #include "lvtsim/replay.h"
 
-#include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "lvtwire/frame_format.h"
+#include "vyxrec/recording.h"
 
 namespace lvtsim {
 namespace {
@@ -42,25 +39,21 @@ std::vector<std::vector<uint8_t>> splitFrame(const std::vector<uint8_t>& frame) 
 }
 
 std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& dir) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  std::vector<fs::path> files;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    const bool isFrame = name.size() >= 10 && name.compare(0, 6, "frame_") == 0 &&
-                         name.compare(name.size() - 4, 4, ".raw") == 0;
-    if (isFrame && it->is_regular_file()) files.push_back(it->path());
-  }
-  if (ec) throw std::runtime_error("cannot read replay directory " + dir + ": " + ec.message());
-  if (files.empty()) throw std::runtime_error("no frame_*.raw files in " + dir);
-  std::sort(files.begin(), files.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
-
+  const vyxrec::Recording recording = vyxrec::openRecording(dir);
+  const std::string where = recording.manifest ? vyxrec::manifestPath(dir) + ": " : "";
   std::vector<std::vector<uint8_t>> frames;
-  for (const fs::path& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open " + file.string());
-    frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  for (const vyxrec::RecordedFrame& f : recording.frames) {
+    try {
+      frames.push_back(vyxrec::readRawFrame(f));
+    } catch (const vyxrec::RecordingDamaged& e) {
+      throw vyxrec::RecordingDamaged(where + e.what());
+    }
+    // Checked here, so that an error names the file rather than the camera's first answer.
+    try {
+      splitFrame(frames.back());
+    } catch (const std::invalid_argument& e) {
+      throw vyxrec::RecordingDamaged(f.rawPath + ": " + e.what());
+    }
   }
   return frames;
 }

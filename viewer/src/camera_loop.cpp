@@ -1,65 +1,104 @@
 #include "camera_loop.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include "frame_encoding.h"
 #include "frame_hub.h"
+#include "vyxhost/locate.h"
 
 namespace vyxview {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using vyxhost::CameraError;
+using vyxhost::CameraState;
 
-// Handles of our instances; the two plug-ins keep separate registries.
-constexpr unsigned int kSourceHandle = 1;
-constexpr unsigned int kProcessingHandle = 1;
 constexpr auto kStatusEvery = std::chrono::milliseconds(500);
 constexpr auto kPausedPoll = std::chrono::milliseconds(250);
-constexpr auto kRateWindow = std::chrono::seconds(2);
 
-nlohmann::json optionalJson(const std::optional<int64_t>& v) {
-  return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+nlohmann::json errorJson(const std::exception& e) {
+  nlohmann::json j = {{"message", e.what()}};
+  if (const auto* c = dynamic_cast<const CameraError*>(&e)) {
+    j["code"] = c->code();
+    j["name"] = vyxhost::resultName(c->code());
+    j["text"] = c->text();
+    j["kind"] = vyxhost::failureName(c->kind());
+  }
+  return j;
 }
 
-nlohmann::json callErrorJson(const vyxhost::CallError& e) {
-  return {{"message", e.what()},
-          {"code", e.code()},
-          {"name", vyxhost::resultName(e.code())},
-          {"text", e.text()}};
+nlohmann::json settingsJson(const vyxrec::Settings& s) {
+  auto one = [](const std::optional<int64_t>& v) {
+    return v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+  };
+  return {{"itime0", one(s.itime0)}, {"itime1", one(s.itime1)}, {"fps", one(s.fps)}};
 }
 
 void log(const std::string& line) { std::fprintf(stderr, "vyxview: %s\n", line.c_str()); }
 
-// One image of the frame as floats, or an empty vector when the frame has none.
-std::vector<float> convert(const vyxhost::ProcessingInstance& processing, uint32_t type,
-                           const VYXDataDescription& desc, const std::vector<uint8_t>& raw,
-                           uint32_t& rows, uint32_t& columns) {
-  const int bytes = processing.canProcess(type, desc);
-  if (bytes <= 0) return {};
-  std::vector<float> image(static_cast<size_t>(bytes) / sizeof(float));
-  const VYXDataDescription out =
-      processing.process(type, desc, raw.data(), image.data(), image.size() * sizeof(float));
-  const size_t pixels = size_t{out.std.numRows} * out.std.numColumns;
-  if (pixels == 0 || pixels > image.size()) return {};
-  image.resize(pixels);
-  rows = out.std.numRows;
-  columns = out.std.numColumns;
-  return image;
+// The message for a command-line value outside the camera's range.
+std::string outside(const std::string& option, int64_t value, const vyxhost::ValueRange& r,
+                    const char* unit) {
+  return option + " " + std::to_string(value) + " is outside the camera's range " +
+         std::to_string(r.min) + " to " + std::to_string(r.max) + " " + unit +
+         "; nothing was written to the camera";
 }
 
 }  // namespace
 
-CameraLoop::CameraLoop(const vyxhost::Plugin& plugin, CameraLoopConfig cfg, FrameHub& hub)
-    : plugin_(plugin),
-      cfg_(std::move(cfg)),
+CameraLoop::CameraLoop(CameraLoopConfig cfg, FrameHub& hub)
+    : cfg_(std::move(cfg)),
       hub_(hub),
-      requested_(cfg_.initial),
-      recorder_(cfg_.recordRoot) {}
+      plugin_(vyxhost::sharedPlugin(vyxhost::findPlugin(cfg_.pluginPath))),
+      status_(cfg_.address),
+      relay_(std::make_shared<StateRelay>()),
+      recorder_(cfg_.recordRoot) {
+  relay_->loop = this;
+}
 
-CameraLoop::~CameraLoop() { stop(); }
+CameraLoop::~CameraLoop() {
+  stop();
+  closeCamera();  // when the thread never ran
+}
+
+void CameraLoop::open(const vyxrec::Settings& initial) {
+  pending_ = initial;
+  if (!tryOpen()) {
+    if (openFailure_ && openFailure_->kind() == vyxhost::FailureKind::InvalidAddress)
+      throw *openFailure_;
+    return;  // the camera thread tries again
+  }
+  // Every value is checked before the first is written, as the grabber does.
+  const struct {
+    const char* option;
+    const std::optional<int64_t>& value;
+    unsigned idx;
+  } itimes[] = {{"--itime0", initial.itime0, 0}, {"--itime1", initial.itime1, 1}};
+  for (const auto& t : itimes) {
+    if (!t.value) continue;
+    const vyxhost::ValueRange r = camera_->integrationTimeRange(t.idx);
+    if (*t.value < 0 || !r.contains(static_cast<unsigned>(*t.value)))
+      throw SettingsRefused(outside(t.option, *t.value, r, "us"));
+  }
+  const vyxhost::ValueRange fps = camera_->frameRateRange();
+  if (initial.fps && (*initial.fps < 1 || !fps.contains(static_cast<unsigned>(*initial.fps))))
+    throw SettingsRefused(outside("--fps", *initial.fps, fps, "frames/s"));
+  pending_ = {};
+  try {
+    if (initial.itime0) camera_->setIntegrationTime(0, static_cast<unsigned>(*initial.itime0));
+    if (initial.itime1) camera_->setIntegrationTime(1, static_cast<unsigned>(*initial.itime1));
+    if (initial.fps) camera_->setFrameRate(static_cast<unsigned>(*initial.fps));
+  } catch (const CameraError& e) {
+    if (e.kind() != vyxhost::FailureKind::Refused) throw;
+    throw SettingsRefused(e.what());
+  }
+  readSettings();
+}
 
 void CameraLoop::start() {
   thread_ = std::thread([this] { run(); });
@@ -82,34 +121,39 @@ void CameraLoop::submit(CameraCommand command, Reply reply) {
   wake_.notify_all();
 }
 
-bool CameraLoop::idle(std::chrono::milliseconds time) {
+bool CameraLoop::stopping() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return stopping_;
+}
+
+void CameraLoop::idle(std::chrono::milliseconds time) {
   std::unique_lock<std::mutex> lock(mutex_);
   wake_.wait_for(lock, time, [this] { return stopping_ || !commands_.empty(); });
-  return !stopping_;
+}
+
+void CameraLoop::idleUntil(Clock::time_point t) {
+  const Clock::time_point now = Clock::now();
+  if (t > now) {
+    idle(std::chrono::duration_cast<std::chrono::milliseconds>(t - now) +
+         std::chrono::milliseconds(1));
+  }
 }
 
 void CameraLoop::run() {
-  try {
-    processing_ = std::make_unique<vyxhost::ProcessingInstance>(plugin_, kProcessingHandle);
-  } catch (const vyxhost::CallError& e) {
-    log(std::string("no images can be shown: ") + e.what());
-  }
-  for (;;) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) break;
-    }
+  while (!stopping()) {
     runCommands();
-    const Clock::time_point now = Clock::now();
-    if (source_ && !paused_) {
-      grab();
-    } else if (source_) {
-      idle(kPausedPoll);
-    } else if (now >= nextAttempt_) {
+    if (!camera_) {
+      if (Clock::now() >= nextOpen_) {
+        if (tryOpen()) applyPending();
+      } else {
+        idleUntil(nextOpen_);
+      }
+    } else if (camera_->state() == CameraState::Lost) {
       reconnect();
+    } else if (paused_) {
+      idle(kPausedPoll);
     } else {
-      idle(std::chrono::duration_cast<std::chrono::milliseconds>(nextAttempt_ - now) +
-           std::chrono::milliseconds(1));
+      grab();
     }
     if (Clock::now() - lastStatus_ >= kStatusEvery) publishStatus();
   }
@@ -119,13 +163,101 @@ void CameraLoop::run() {
   } catch (const std::exception& e) {
     log(e.what());
   }
-  for (auto* instance : {&source_, &lost_}) {
-    if (*instance && (*instance)->close() != VYX_OK) {
-      log("the camera at " + cfg_.address + " did not answer the disconnect");
-    }
-    instance->reset();
+  closeCamera();
+}
+
+void CameraLoop::closeCamera() {
+  // Closes at once; a camera that stopped answering is closed in the background.
+  camera_.reset();
+  const std::lock_guard<std::mutex> lock(relay_->mutex);
+  relay_->loop = nullptr;  // the session's watch may still report; nobody listens now
+}
+
+bool CameraLoop::tryOpen() {
+  nextOpen_ = Clock::now() + cfg_.reconnectInterval;
+  status_.setState("reconnecting", openFailure_ ? openFailure_->what() : "");
+  publishStatus();
+  vyxhost::CameraOptions o;
+  o.address = cfg_.address;
+  o.pluginPath = plugin_->path();
+  o.reconnectInterval = cfg_.reconnectInterval;
+  o.onState = [relay = relay_](CameraState state, const std::string& why) {
+    const std::lock_guard<std::mutex> lock(relay->mutex);
+    if (relay->loop != nullptr) relay->loop->onState(state, why);
+  };
+  try {
+    camera_ = std::make_unique<vyxhost::Camera>(std::move(o));
+  } catch (const CameraError& e) {
+    // An address that cannot name a camera ends the viewer at start, which says so.
+    const bool invalid = e.kind() == vyxhost::FailureKind::InvalidAddress;
+    if (!invalid && (!openFailure_ || openFailure_->what() != std::string(e.what())))
+      log("cannot open the camera: " + std::string(e.what()));
+    openFailure_ = e;
+    status_.setState("lost", e.what(), vyxhost::failureName(e.kind()));
+    publishStatus();
+    return false;
   }
-  processing_.reset();
+  openFailure_.reset();
+  log("streaming from the camera at " + cfg_.address);
+  status_.setState("streaming", "");
+  readSettings();
+  publishStatus();
+  return true;
+}
+
+// The command line's settings, when the camera was not there at start: each on its own, and
+// one the camera refuses is reported and not asked for again.
+void CameraLoop::applyPending() {
+  std::vector<std::string> failed;
+  auto attempt = [&](const char* what, const std::optional<int64_t>& v, auto&& set) {
+    if (!v) return;
+    try {
+      set(static_cast<unsigned>(*v));
+    } catch (const CameraError& e) {
+      failed.push_back(std::string(what) + ": " + e.what());
+    }
+  };
+  attempt("--itime0", pending_.itime0, [&](unsigned v) { camera_->setIntegrationTime(0, v); });
+  attempt("--itime1", pending_.itime1, [&](unsigned v) { camera_->setIntegrationTime(1, v); });
+  attempt("--fps", pending_.fps, [&](unsigned v) { camera_->setFrameRate(v); });
+  pending_ = {};
+  readSettings();
+  if (failed.empty()) return;
+  std::string problem = "settings refused:";
+  for (const std::string& f : failed) problem += " " + f;
+  log(problem);
+  status_.setState("streaming", problem, vyxhost::failureName(vyxhost::FailureKind::Refused));
+  publishStatus();
+}
+
+void CameraLoop::reconnect() {
+  if (Clock::now() < camera_->nextAttempt()) {
+    idleUntil(camera_->nextAttempt());
+    return;
+  }
+  std::vector<std::string> failed;
+  if (!camera_->reconnect(&failed)) return;  // the session told the page why
+  log("streaming again from the camera at " + cfg_.address);
+  readSettings();
+  if (!failed.empty()) {
+    std::string problem = "settings not restored:";
+    for (const std::string& f : failed) problem += " " + f;
+    log(problem);
+    status_.setState("streaming", problem, vyxhost::failureName(vyxhost::FailureKind::Refused));
+  }
+  publishStatus();
+}
+
+void CameraLoop::onState(CameraState state, const std::string& why) {
+  if (state == CameraState::Closed) return;  // the viewer is stopping; the page keeps the last
+  const bool fine = state == CameraState::Streaming;
+  if (state == CameraState::Lost) log("camera lost: " + why);
+  const char* kind = state == CameraState::Stalled
+                         ? vyxhost::failureName(vyxhost::FailureKind::Stalled)
+                     : fine ? ""
+                            : vyxhost::failureName(vyxhost::FailureKind::Lost);
+  status_.setState(vyxhost::stateName(state), fine ? "" : why, kind);
+  sendStatus();
 }
 
 void CameraLoop::runCommands() {
@@ -151,140 +283,91 @@ nlohmann::json CameraLoop::execute(const CameraCommand& c) {
     case Op::Pause:
     case Op::Resume:
       paused_ = c.op == Op::Pause;
+      status_.setPaused(paused_);
       return {{"ok", true}};
     case Op::Record:
-      try {
-        if (c.on && !recorder_.active()) {
-          recordError_.clear();
-          log("recording into " + recorder_.start(runInfo()));
-        } else if (!c.on && recorder_.active()) {
-          recorder_.stop();
-          log("recorded " + std::to_string(recorder_.frames()) + " frames into " + recorder_.dir());
-        }
-        return {{"ok", true}, {"dir", recorder_.dir()}};
-      } catch (const std::exception& e) {
-        recordError_ = e.what();
-        return {{"ok", false}, {"error", {{"message", e.what()}}}};
-      }
+      return record(c.on);
     case Op::Set:
-      break;
+      return set(c.name, c.value);
     case Op::Drawn:  // the page's connection handles these
       return {{"ok", true}};
   }
-  if (!source_) {
+  return {{"ok", true}};
+}
+
+nlohmann::json CameraLoop::record(bool on) {
+  nlohmann::json answer = {{"ok", true}};
+  try {
+    if (on && !recorder_.active()) {
+      recordError_.clear();
+      log("recording into " + recorder_.start(runInfo()));
+    } else if (!on && recorder_.active()) {
+      recorder_.stop();
+      log("recorded " + std::to_string(recorder_.frames()) + " frames into " + recorder_.dir());
+    }
+    answer["dir"] = recorder_.dir();
+  } catch (const std::exception& e) {
+    recordError_ = e.what();
+    answer = {{"ok", false}, {"error", errorJson(e)}};
+  }
+  showRecording();
+  return answer;
+}
+
+nlohmann::json CameraLoop::set(const std::string& name, uint32_t value) {
+  if (!camera_ || camera_->state() == CameraState::Lost) {
     return {{"ok", false},
             {"error", {{"message", "the camera is not connected; the setting was not sent"}}}};
   }
   nlohmann::json answer = {{"ok", true}};
   try {
-    if (c.name == "fps") {
-      requested_.fps = c.value;
-      source_->command("SetFPS " + std::to_string(c.value));
+    if (name == "fps") {
+      camera_->setFrameRate(value);
     } else {
-      (c.name == "itime0" ? requested_.itime0 : requested_.itime1) = c.value;
-      source_->setIntegrationTime(c.name == "itime0" ? 0 : 1, c.value);
+      camera_->setIntegrationTime(name == "itime0" ? 0 : 1, value);
     }
-  } catch (const vyxhost::CallError& e) {
-    answer = {{"ok", false}, {"error", callErrorJson(e)}};
+  } catch (const CameraError& e) {
+    answer = {{"ok", false}, {"error", errorJson(e)}};
   }
   readSettings();
-  answer["settings"] = {{"itime0", optionalJson(itime0_)},
-                        {"itime1", optionalJson(itime1_)},
-                        {"fps", optionalJson(fps_)}};
+  answer["settings"] = settingsJson(readBack_);
   return answer;
 }
 
 void CameraLoop::readSettings() {
-  itime0_.reset();
-  itime1_.reset();
-  fps_.reset();
-  if (!source_) return;
-  try {
-    itime0_ = source_->integrationTime(0);
-    itime1_ = source_->integrationTime(1);
-    fps_ = std::stoll(source_->info("FPS"));
-  } catch (const std::exception& e) {
-    log(std::string("reading the settings back: ") + e.what());
-  }
-  recorder_.setReadBack({itime0_, itime1_, fps_});
-}
-
-void CameraLoop::markLost(const std::string& why) {
-  log("camera lost: " + why);
-  lost_ = std::move(source_);
-  problem_ = why;
-  state_ = State::Lost;
-  recent_.clear();
-  nextAttempt_ = Clock::now() + cfg_.reconnectInterval;
-  publishStatus();
-}
-
-void CameraLoop::reconnect() {
-  state_ = State::Reconnecting;
-  publishStatus();
-  nextAttempt_ = Clock::now() + cfg_.reconnectInterval;
-  if (lost_) {
-    const int code = lost_->close();
-    if (code != VYX_OK) {
-      state_ = State::Lost;
-      problem_ = "the camera at " + cfg_.address +
-                 " does not answer (closing the lost connection: " + vyxhost::resultName(code) +
-                 ")";
-      publishStatus();
-      return;
+  readBack_ = {};
+  SettingRanges ranges;
+  if (camera_) {
+    try {
+      readBack_.itime0 = camera_->integrationTime(0);
+      readBack_.itime1 = camera_->integrationTime(1);
+      readBack_.fps = camera_->frameRate();
+      ranges.itime0 = camera_->integrationTimeRange(0);
+      ranges.itime1 = camera_->integrationTimeRange(1);
+      ranges.fps = camera_->frameRateRange();
+    } catch (const std::exception& e) {
+      log(std::string("reading the settings back: ") + e.what());
     }
-    lost_.reset();
   }
-  try {
-    source_ = std::make_unique<vyxhost::SourceInstance>(plugin_, kSourceHandle, cfg_.address);
-  } catch (const vyxhost::CallError& e) {
-    if (problem_ != e.what()) log("cannot open the camera: " + std::string(e.what()));
-    state_ = State::Lost;
-    problem_ = e.what();
-    publishStatus();
-    return;
-  }
-  // The settings asked for on the command line or in the page; a camera that
-  // restarted has forgotten them.
-  try {
-    if (requested_.itime0)
-      source_->setIntegrationTime(0, static_cast<unsigned>(*requested_.itime0));
-    if (requested_.itime1)
-      source_->setIntegrationTime(1, static_cast<unsigned>(*requested_.itime1));
-    if (requested_.fps) source_->command("SetFPS " + std::to_string(*requested_.fps));
-  } catch (const vyxhost::CallError& e) {
-    log(std::string("setting the camera up again: ") + e.what());
-  }
-  readSettings();
-  log("streaming from the camera at " + cfg_.address);
-  problem_.clear();
-  state_ = State::Open;
-  publishStatus();
+  recorder_.setReadBack(readBack_);
+  status_.setSettings(readBack_, ranges);
 }
 
 void CameraLoop::grab() {
-  VYXDataDescription desc{};
-  vyxrec::Stamp stamp;
-  double unixMs = 0;
   try {
-    source_->update();
-    stamp = vyxrec::stampNow();
-    unixMs = std::chrono::duration<double, std::milli>(
-                 std::chrono::system_clock::now().time_since_epoch())
-                 .count();
-    source_->rawData(raw_);
-    desc = source_->description();
-  } catch (const vyxhost::CallError& e) {
-    markLost(e.what());
+    camera_->grab(frame_);
+  } catch (const CameraError& e) {
+    // The camera is lost now; the session said so, the failure says which way.
+    status_.setState(vyxhost::stateName(camera_->state()), e.what(),
+                     vyxhost::failureName(e.kind()));
+    publishStatus();
     return;
   }
-  const Clock::time_point now = Clock::now();
-  recent_.push_back(now);
-  while (now - recent_.front() > kRateWindow) recent_.pop_front();
-
+  ++frames_;
+  status_.frameArrived();
   if (recorder_.active()) {
     try {
-      recorder_.add(raw_, desc, stamp);
+      recorder_.add(frame_.raw, frame_.description, vyxrec::stampNow());
     } catch (const std::exception& e) {
       recordError_ = e.what();
       log("recording stopped: " + recordError_);
@@ -292,77 +375,75 @@ void CameraLoop::grab() {
         recorder_.stop();
       } catch (const std::exception&) {  // the same fault again; already reported
       }
-      publishStatus();
     }
+    showRecording();
   }
+  showFrame();
+}
 
-  ViewFrame f;
-  f.number = frames_++;
-  f.updateUnixMs = unixMs;
-  f.itime0 = static_cast<uint32_t>(desc.std.integrationTime[0]);
-  f.itime1 = static_cast<uint32_t>(desc.std.integrationTime[1]);
-  if (!processing_) return;
+// Distance and amplitude converted by the plug-in straight into the page's message.
+void CameraLoop::showFrame() {
   try {
-    uint32_t rows = 0, columns = 0, aRows = 0, aColumns = 0;
-    f.distance = convert(*processing_, VYX_TYPE_10001, desc, raw_, rows, columns);
-    f.amplitude = convert(*processing_, VYX_TYPE_10002, desc, raw_, aRows, aColumns);
-    if (f.distance.empty()) return;  // nothing to show in this frame
-    if (f.amplitude.empty() || aRows != rows || aColumns != columns) {
-      f.amplitude.assign(f.distance.size(), 0.0f);
+    const int bytes = camera_->imageBytes(VYX_TYPE_10001, frame_);
+    if (bytes <= 0) return;  // nothing to show in this frame
+    const size_t pixels = static_cast<size_t>(bytes) / sizeof(float);
+    std::string message = frameMessage(pixels);
+    vyxhost::ImageShape shape, amplitudeShape;
+    if (!camera_->convert(VYX_TYPE_10001, frame_, imageData(message, pixels, 0),
+                          pixels * sizeof(float), &shape) ||
+        shape.pixels() != pixels) {
+      return;
     }
-    f.rows = rows;
-    f.columns = columns;
-    hub_.publishFrame(std::make_shared<const std::string>(encodeFrame(f)));
-  } catch (const vyxhost::CallError& e) {
+    const bool amplitude = camera_->convert(VYX_TYPE_10002, frame_, imageData(message, pixels, 1),
+                                            pixels * sizeof(float), &amplitudeShape);
+    if (!amplitude || amplitudeShape.rows != shape.rows ||
+        amplitudeShape.columns != shape.columns) {
+      std::fill_n(imageData(message, pixels, 1), pixels * sizeof(float), '\0');
+    }
+    FrameHeader h;
+    h.number = frames_ - 1;
+    h.updateUnixMs = static_cast<double>(frame_.utcNs) / 1e6;
+    h.rows = shape.rows;
+    h.columns = shape.columns;
+    h.itime0 = frame_.integrationTime(0);
+    h.itime1 = frame_.integrationTime(1);
+    writeFrameHeader(message, h);
+    hub_.publishFrame(std::make_shared<const std::string>(std::move(message)));
+  } catch (const CameraError& e) {
     // Once per kind of failure, not 30 times a second.
     if (convertError_ != e.what()) log(std::string("frames not shown: ") + e.what());
     convertError_ = e.what();
   }
 }
 
+void CameraLoop::showRecording() {
+  status_.setRecording({recorder_.active(), recorder_.dir(), recorder_.frames(), recordError_});
+}
+
 void CameraLoop::publishStatus() {
   lastStatus_ = Clock::now();
-  double rate = 0;
-  if (recent_.size() >= 2) {
-    const double span = std::chrono::duration<double>(recent_.back() - recent_.front()).count();
-    if (span > 0) rate = static_cast<double>(recent_.size() - 1) / span;
-  }
-  const char* state = "lost";
-  if (source_) {
-    state = paused_ ? "paused" : "streaming";
-  } else if (state_ == State::Reconnecting) {
-    state = "reconnecting";
-  }
-  nlohmann::json status = {{"type", "status"},
-                           {"state", state},
-                           {"address", cfg_.address},
-                           {"problem", problem_},
-                           {"frames", frames_},
-                           {"camera_fps", rate},
-                           {"settings",
-                            {{"itime0", optionalJson(itime0_)},
-                             {"itime1", optionalJson(itime1_)},
-                             {"fps", optionalJson(fps_)}}},
-                           {"recording",
-                            {{"on", recorder_.active()},
-                             {"dir", recorder_.dir()},
-                             {"frames", recorder_.frames()},
-                             {"error", recordError_}}},
-                           {"clients", hub_.clients()}};
-  hub_.publishStatus(std::move(status));
+  sendStatus();
 }
+
+void CameraLoop::sendStatus() { hub_.publishStatus(status_.message(hub_.clients())); }
 
 vyxrec::RunInfo CameraLoop::runInfo() const {
   vyxrec::RunInfo r;
   r.tool = "vyxview";
   r.toolVersion = VYXVIEW_VERSION;
-  r.pluginPath = plugin_.path();
-  r.interfaceVersion = static_cast<int>(plugin_->vyxpInterfaceVersion());
+  r.pluginPath = plugin_->path();
+  r.interfaceVersion = static_cast<int>((*plugin_)->vyxpInterfaceVersion());
   r.address = cfg_.address;
   r.simulated = cfg_.simulated;
   r.replay = cfg_.replay;
-  r.requested = requested_;
-  r.readBack = {itime0_, itime1_, fps_};
+  // Asked for and taken: a refused value is not what the recording was made with.
+  if (camera_) {
+    const vyxhost::AcceptedSettings a = camera_->accepted();
+    if (a.itime0) r.requested.itime0 = *a.itime0;
+    if (a.itime1) r.requested.itime1 = *a.itime1;
+    if (a.fps) r.requested.fps = *a.fps;
+  }
+  r.readBack = readBack_;
   return r;
 }
 

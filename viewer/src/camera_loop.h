@@ -1,13 +1,9 @@
-// The camera thread: the only thread that calls the plug-in. It fetches frames,
-// converts them to distance and amplitude, hands them to the pages, runs the
-// pages' commands between frames and reopens a camera that has gone.
-//
-// States: streaming, paused, lost (the camera stopped answering) and
-// reconnecting (an attempt to reach it is under way). An instance whose camera
-// no longer answers cannot be closed, because the disconnect has to reach the
-// camera; the lost instance is therefore kept, its closing retried at every
-// attempt, and only after it succeeded is the camera opened anew. Outages thus
-// never pile up open instances.
+// The camera thread: grabs frames through the camera session (vyxhost::Camera), has the
+// plug-in convert distance and amplitude straight into the page's frame message, runs the
+// pages' commands between frames and brings a lost camera back at the reconnect interval.
+// Handles, settings ranges, failure wording and the reconnect rules are the session's; the
+// session's state news (streaming, stalled, lost, reconnecting) go to the pages as they
+// happen, even while this thread waits for a frame.
 #pragma once
 
 #include <chrono>
@@ -19,13 +15,14 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "camera_command.h"
+#include "camera_status.h"
 #include "recorder.h"
-#include "vyxhost/vyxhost.h"
+#include "vyxhost/camera.h"
 
 namespace vyxview {
 
@@ -33,31 +30,45 @@ class FrameHub;
 
 struct CameraLoopConfig {
   std::string address;
+  std::string pluginPath;  // "" = the usual lookup
   bool simulated = false;
   std::string replay;
   std::chrono::milliseconds reconnectInterval{2000};
   std::string recordRoot = "recordings";
-  vyxrec::Settings initial;  // set on every opening of the camera
+};
+
+// The command line's settings do not fit the camera; nothing was written to it.
+class SettingsRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 class CameraLoop {
  public:
   using Reply = std::function<void(nlohmann::json)>;
 
-  CameraLoop(const vyxhost::Plugin& plugin, CameraLoopConfig cfg, FrameHub& hub);
+  // Loads the plug-in. Throws vyxhost::LoadError.
+  CameraLoop(CameraLoopConfig cfg, FrameHub& hub);
   ~CameraLoop();
   CameraLoop(const CameraLoop&) = delete;
   CameraLoop& operator=(const CameraLoop&) = delete;
 
+  // The first opening, on the caller's thread, before start(). The settings are checked
+  // against the camera's ranges before any is written: SettingsRefused when one is outside or
+  // the camera refuses it. An address that cannot name a camera throws vyxhost::CameraError
+  // (InvalidAddress). A camera that does not answer now is opened by the camera thread later,
+  // and the settings applied then (a refusal then is shown on the page).
+  void open(const vyxrec::Settings& initial);
   void start();
-  // Ends recording, closes the camera and joins the thread. Idempotent.
+  // Ends recording, closes the camera (a silent one in the background) and joins the thread.
+  // Idempotent.
   void stop();
-  // Runs the command on the camera thread between two frames; reply gets the
-  // answer there (so it must only hand it on).
+  // Runs the command on the camera thread between two frames; reply gets the answer there
+  // (so it must only hand it on).
   void submit(CameraCommand command, Reply reply);
+  const vyxhost::Plugin& plugin() const { return *plugin_; }
 
  private:
-  enum class State { Open, Lost, Reconnecting };  // Open: streaming or paused
   // std::function's move may throw by the letter of C++17; libstdc++'s does not.
   // NOLINTNEXTLINE(bugprone-exception-escape)
   struct Pending {
@@ -66,20 +77,41 @@ class CameraLoop {
   };
 
   void run();
-  // Waits up to the time for a command or stop(); false when stopping.
-  bool idle(std::chrono::milliseconds time);
+  void closeCamera();
+  bool stopping();
+  // Waits up to the time for a command or stop().
+  void idle(std::chrono::milliseconds time);
+  void idleUntil(std::chrono::steady_clock::time_point t);
   void runCommands();
   nlohmann::json execute(const CameraCommand& c);
+  nlohmann::json record(bool on);
+  nlohmann::json set(const std::string& name, uint32_t value);
+  // Opens the camera; false (the reason on the page) when it does not answer.
+  bool tryOpen();
+  void applyPending();
   void reconnect();
   void grab();
-  void markLost(const std::string& why);
+  void showFrame();
+  void onState(vyxhost::CameraState state, const std::string& why);
   void readSettings();
+  void showRecording();
+  // Camera thread: also times the next periodic status.
   void publishStatus();
+  // Any thread.
+  void sendStatus();
   vyxrec::RunInfo runInfo() const;
 
-  const vyxhost::Plugin& plugin_;
   CameraLoopConfig cfg_;
   FrameHub& hub_;
+  std::shared_ptr<const vyxhost::Plugin> plugin_;  // held while the camera comes and goes
+  CameraStatus status_;
+  // Hands the session's state news to this loop while it listens; the session's watch thread
+  // may report until the camera is gone.
+  struct StateRelay {
+    std::mutex mutex;
+    CameraLoop* loop = nullptr;
+  };
+  std::shared_ptr<StateRelay> relay_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -87,23 +119,19 @@ class CameraLoop {
   bool stopping_ = false;
   std::thread thread_;
 
-  // Camera thread only from here on.
-  State state_ = State::Reconnecting;
+  // Camera thread only from here on (and the caller of open() before start()).
+  std::unique_ptr<vyxhost::Camera> camera_;
+  vyxrec::Settings pending_;  // the command line's, until the camera first opens
+  std::chrono::steady_clock::time_point nextOpen_{};
+  std::optional<vyxhost::CameraError> openFailure_;  // the last opening's, logged once
   bool paused_ = false;
-  std::unique_ptr<vyxhost::SourceInstance> source_;  // open and answering
-  std::unique_ptr<vyxhost::SourceInstance> lost_;    // open, camera gone: to be closed
-  std::unique_ptr<vyxhost::ProcessingInstance> processing_;
-  std::chrono::steady_clock::time_point nextAttempt_{};
-  std::string problem_;  // why the camera is not streaming, for the page
-  std::optional<int64_t> itime0_, itime1_, fps_;
-  vyxrec::Settings requested_;
+  vyxrec::Settings readBack_;
+  vyxhost::Frame frame_;
   uint64_t frames_ = 0;
-  std::deque<std::chrono::steady_clock::time_point> recent_;  // update times, last second
   std::chrono::steady_clock::time_point lastStatus_{};
   Recorder recorder_;
   std::string recordError_;
   std::string convertError_;  // the last conversion failure, logged once
-  std::vector<uint8_t> raw_;
 };
 
 }  // namespace vyxview

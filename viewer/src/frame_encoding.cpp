@@ -5,41 +5,45 @@
 
 namespace vyxview {
 
+// The plug-in writes the images in the host's byte order; the page reads them little-endian.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the frame message needs a little-endian host");
+
 namespace {
 
-// Appends the value's bytes in little-endian order, whatever the host's order.
+constexpr unsigned kImages = 2;
+
 template <typename T>
-void put(std::string& out, T value) {
+void put(std::string& out, size_t offset, T value) {
   static_assert(sizeof(T) == 4 || sizeof(T) == 8, "32- or 64-bit values only");
-  using U = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
-  U bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  for (size_t i = 0; i < sizeof bits; ++i)
-    out.push_back(static_cast<char>((bits >> (8 * i)) & 0xffU));
+  std::memcpy(&out[offset], &value, sizeof value);
 }
 
 }  // namespace
 
-std::string encodeFrame(const ViewFrame& f) {
-  const size_t pixels = size_t{f.rows} * f.columns;
-  if (f.distance.size() != pixels || f.amplitude.size() != pixels) {
+std::string frameMessage(size_t pixels) {
+  return std::string(kFrameHeaderBytes + kImages * pixels * sizeof(float), '\0');
+}
+
+char* imageData(std::string& message, size_t pixels, unsigned image) {
+  return &message[kFrameHeaderBytes + image * pixels * sizeof(float)];
+}
+
+void writeFrameHeader(std::string& message, const FrameHeader& h) {
+  const size_t pixels = size_t{h.rows} * h.columns;
+  if (message.size() != kFrameHeaderBytes + kImages * pixels * sizeof(float)) {
     throw std::invalid_argument("frame images do not match their shape");
   }
-  std::string out;
-  out.reserve(kFrameHeaderBytes + 2 * pixels * sizeof(float));
-  out.append("LVTF");
-  put(out, kFrameHeaderBytes);
-  put(out, f.number);
-  put(out, f.updateUnixMs);
-  put(out, f.rows);
-  put(out, f.columns);
-  put(out, f.distanceScale);
-  put(out, f.itime0);
-  put(out, f.itime1);
-  put(out, uint32_t{2});
-  for (const float v : f.distance) put(out, v);
-  for (const float v : f.amplitude) put(out, v);
-  return out;
+  std::memcpy(&message[0], "LVTF", 4);
+  put(message, 4, kFrameHeaderBytes);
+  put(message, 8, h.number);
+  put(message, 16, h.updateUnixMs);
+  put(message, 24, h.rows);
+  put(message, 28, h.columns);
+  put(message, 32, h.distanceScale);
+  put(message, 36, h.itime0);
+  put(message, 40, h.itime1);
+  put(message, 44, uint32_t{kImages});
 }
 
 }  // namespace vyxview

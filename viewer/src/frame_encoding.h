@@ -11,27 +11,31 @@
 //          40  u32      integration time 1 of the frame, microseconds
 //          44  u32      image count (2: distance, then amplitude)
 //   then per image rows * columns f32, row after row.
+//
+// The images are converted by the plug-in straight into the message: frameMessage() makes the
+// room, imageData() says where each image goes, writeFrameHeader() fills in the rest.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace vyxview {
 
 constexpr uint32_t kFrameHeaderBytes = 48;
 
-struct ViewFrame {
+struct FrameHeader {
   uint64_t number = 0;
   double updateUnixMs = 0;
   uint32_t rows = 0, columns = 0;
   float distanceScale = 1.0f;
   uint32_t itime0 = 0, itime1 = 0;
-  std::vector<float> distance, amplitude;  // rows * columns each
 };
 
-// Throws std::invalid_argument when an image does not hold rows * columns values.
-std::string encodeFrame(const ViewFrame& frame);
+// A message with room for two images of `pixels` floats each; header and images zero.
+std::string frameMessage(size_t pixels);
+// Where image 0 (distance) or 1 (amplitude) of a message made for `pixels` starts.
+char* imageData(std::string& message, size_t pixels, unsigned image);
+// Throws std::invalid_argument when the message has no room for the header's rows * columns.
+void writeFrameHeader(std::string& message, const FrameHeader& header);
 
 }  // namespace vyxview

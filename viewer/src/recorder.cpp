@@ -5,9 +5,9 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "file_output.h"
-#include "frame_file_names.h"
-#include "frame_writer.h"
+#include "vyxrec/file_output.h"
+#include "vyxrec/frame_file_names.h"
+#include "vyxrec/frame_writer.h"
 
 namespace vyxview {
 
@@ -28,9 +28,8 @@ std::string freshFolderName(const std::string& root) {
   ::localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "view-%Y%m%d-%H%M%S", &local);
-  std::string dir = vyxgrab::joinPath(root, stamp);
-  for (int n = 2; exists(dir); ++n)
-    dir = vyxgrab::joinPath(root, stamp + ("-" + std::to_string(n)));
+  std::string dir = vyxrec::joinPath(root, stamp);
+  for (int n = 2; exists(dir); ++n) dir = vyxrec::joinPath(root, stamp + ("-" + std::to_string(n)));
   return dir;
 }
 
@@ -48,12 +47,12 @@ Recorder::~Recorder() {
 std::string Recorder::start(const vyxrec::RunInfo& run) {
   stop();
   const std::string dir = freshFolderName(root_);
-  vyxgrab::makeDirectories(dir);
+  vyxrec::makeDirectories(dir);
   manifest_ = vyxrec::Manifest{};
   manifest_.run = run;
   vyxrec::writeManifest(dir, manifest_);
   dir_ = dir;
-  writer_ = std::make_unique<vyxgrab::FrameWriter>(dir_, 1);
+  writer_ = std::make_unique<vyxrec::FrameWriter>(dir_, 1);
   return dir_;
 }
 
@@ -67,7 +66,7 @@ void Recorder::add(const std::vector<uint8_t>& raw, const VYXDataDescription& de
   e.stamp = stamp;
   e.integrationTimes = {static_cast<uint32_t>(desc.std.integrationTime[0]),
                         static_cast<uint32_t>(desc.std.integrationTime[1])};
-  const std::string stem = vyxgrab::frameStem(index);
+  const std::string stem = vyxrec::frameStem(index);
   e.raw = stem + ".raw";
   e.description = stem + ".desc";
   e.files = {e.raw, e.description};

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "run_manifest.h"
 #include "vyxdatadescription.h"
+#include "vyxrec/run_manifest.h"
 
-namespace vyxgrab {
+namespace vyxrec {
 class FrameWriter;
 }
 
@@ -42,7 +42,7 @@ class Recorder {
  private:
   std::string root_;
   std::string dir_;
-  std::unique_ptr<vyxgrab::FrameWriter> writer_;
+  std::unique_ptr<vyxrec::FrameWriter> writer_;
   vyxrec::Manifest manifest_;
 };
 

@@ -14,10 +14,10 @@
 #include "camera_loop.h"
 #include "frame_hub.h"
 #include "listener.h"
+#include "lvtsim/embedded.h"
 #include "request_checks.h"
-#include "simulated_camera.h"
+#include "vyxhost/camera.h"
 #include "vyxhost/locate.h"
-#include "vyxhost/vyxhost.h"
 
 namespace {
 
@@ -34,18 +34,20 @@ struct Options {
   std::optional<int64_t> itime0, itime1, fps;
 };
 
+// A setting on the command line that the camera does not take, as vyxgrab answers it.
+constexpr int kExitRefused = 1;
+
 bool isLoopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1";
 }
 
 int runViewer(const Options& o) {
-  std::optional<vyxview::SimulatedCamera> simulated;
+  std::optional<lvtsim::EmbeddedCamera> simulated;
   std::string address = o.address;
   if (o.simulate) {
-    simulated.emplace(o.replay);
+    simulated.emplace(o.replay, true);  // paced like the camera
     address = simulated->address();
   }
-  const vyxhost::Plugin plugin(vyxhost::findPlugin(o.plugin));
 
   boost::asio::io_context io(1);
   auto listener = std::make_shared<vyxview::Listener>(io, o.listen, o.port);
@@ -54,13 +56,19 @@ int runViewer(const Options& o) {
   vyxview::FrameHub hub;
   vyxview::CameraLoopConfig cfg;
   cfg.address = address;
+  cfg.pluginPath = o.plugin;
   cfg.simulated = o.simulate;
   cfg.replay = o.replay;
   cfg.reconnectInterval =
       std::chrono::milliseconds(static_cast<int64_t>(o.reconnectSeconds * 1000.0));
   cfg.recordRoot = o.recordDir;
-  cfg.initial = {o.itime0, o.itime1, o.fps};
-  vyxview::CameraLoop camera(plugin, cfg, hub);
+  vyxview::CameraLoop camera(cfg, hub);
+  try {
+    camera.open({o.itime0, o.itime1, o.fps});
+  } catch (const vyxview::SettingsRefused& e) {
+    std::fprintf(stderr, "vyxview: %s\n", e.what());
+    return kExitRefused;
+  }
   camera.start();
   listener->run(checks, camera, hub);
 
@@ -75,11 +83,12 @@ int runViewer(const Options& o) {
         o.listen.c_str());
   }
   std::printf("vyxview: camera %s%s, plug-in %s\n", address.c_str(),
-              o.simulate ? " (simulated)" : "", plugin.path().c_str());
+              o.simulate ? " (simulated)" : "", camera.plugin().path().c_str());
   std::printf("vyxview: live view at http://%s/\n", checks.hosts().front().c_str());
   std::fflush(stdout);
   io.run();
   std::printf("vyxview: stopping\n");
+  std::fflush(stdout);
   camera.stop();
   return 0;
 }

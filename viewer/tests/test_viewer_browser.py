@@ -6,8 +6,10 @@ order, what a user does with the page:
   live view     frames arrive, the canvases show the scene (sphere near, wall
                 far) in the colours of the map, the pixel readout is right,
                 snapshots hold the frame on screen
-  controls      a setting reaches the camera and comes back; refusals show the
-                plug-in's code name
+  controls      the inputs start at the camera's values and show its ranges; a
+                setting reaches the camera and comes back; refusals show the
+                plug-in's code name once; a non-number is refused by the page
+  stall         a camera stopped with SIGSTOP shows "stalled" and rates of 0
   recording     record/stop writes a folder that vyxgrab --replay plays back
                 byte for byte
   security      foreign Host and Origin are refused, malformed and oversized
@@ -257,7 +259,23 @@ def check_live_view(rig):
     rig.wait_streaming_frames()
 
 
+def input_value(rig, name):
+    return rig.js("return document.getElementById(arguments[0]).value;", name)
+
+
 def check_controls(rig):
+    # The inputs start at what the camera has, beside the ranges it takes.
+    for name in ("itime0", "itime1", "fps"):
+        wait_for(f"the {name} input at the camera's value",
+                 lambda n=name: rig.text(n + "-read") != "?" and input_value(rig, n) == rig.text(n + "-read"))
+    assert re.fullmatch(r"range 1 to 5000", rig.text("itime0-range")), rig.text("itime0-range")
+
+    # Letters in a number field are refused by the page; nothing reaches the viewer.
+    sent = rig.js("return lvtPage.nextId;")
+    rig.set_control("itime0", "abc")
+    assert "whole number" in rig.text("control-error")
+    assert rig.js("return lvtPage.nextId;") == sent, "the page sent a setting for letters"
+
     rig.set_control("itime0", 700)
     wait_for("integration time 0 read back", lambda: rig.text("itime0-read") == "700")
     # The frames' own image headers carry the camera's integration times: the value reached it.
@@ -266,12 +284,22 @@ def check_controls(rig):
 
     rig.set_control("fps", 99)  # beyond what the camera can do
     wait_for("the refusal", lambda: "VYX_INVALID_VALUE" in rig.text("control-error"))
+    refusal = rig.text("control-error")
+    assert refusal.count("VYX_INVALID_VALUE") == 1, f"the code is not named once: {refusal!r}"
+    assert "the camera took 30 frames/s, not 99" in refusal, refusal
     assert rig.text("fps-read") == "30", "a refused rate changed the read-back value"
+    # The camera showed its limit: the range says so from now on.
+    wait_for("the frame-rate range", lambda: rig.text("fps-range") == "range 1 to 30")
     rig.set_control("fps", 20)
     wait_for("frame rate read back", lambda: rig.text("fps-read") == "20")
     assert rig.text("control-error") == ""
     rig.set_control("fps", 30)
     wait_for("frame rate read back", lambda: rig.text("fps-read") == "30")
+    # Refused: neither applied again after an outage nor recorded as asked for.
+    itime1 = rig.text("itime1-read")
+    rig.set_control("itime1", 9000)
+    wait_for("the refusal", lambda: "outside the camera's range" in rig.text("control-error"))
+    assert rig.text("itime1-read") == itime1
 
 
 def check_recording(rig):
@@ -287,6 +315,7 @@ def check_recording(rig):
         manifest = json.load(f)
     assert manifest["tool"] == "vyxview" and len(manifest["frames"]) == frames
     assert manifest["settings"]["read_back"]["itime0"] == 700
+    assert manifest["settings"]["requested"] == {"itime0": 700, "itime1": None, "fps": 30}
     assert manifest["frames"][0]["integration_times"][0] == 700
     replayed = os.path.join(rig.out, "replayed")
     result = subprocess.run([rig.args.grab, "--simulate", "--replay", folder, "--frames", "3",
@@ -328,6 +357,24 @@ def check_slow_page(rig):
     rig.wait_streaming_frames()
 
 
+def check_stall(rig):
+    """A camera that stops answering shows as stalled within a few frame periods (long before
+    the plug-in gives up waiting), its rates fall to 0 and the frame count stops."""
+    rig.wait_streaming_frames()
+    rig.camsim.send_signal(signal.SIGSTOP)
+    try:
+        rig.wait_state("stalled", timeout=5)
+        wait_for("the rates to fall to 0",
+                 lambda: rig.text("camera-fps") == "0.0" and rig.text("shown-fps") == "0.0", timeout=5)
+        held = rig.frames_shown()
+        assert "no frame for" in rig.text("problem"), rig.text("problem")
+        time.sleep(0.3)
+        assert rig.frames_shown() == held, "frames counted while the camera was stopped"
+    finally:
+        rig.camsim.send_signal(signal.SIGCONT)
+    rig.wait_streaming_frames(timeout=15)
+
+
 def check_outages(rig):
     rig.wait_streaming_frames()
     before = rig.viewer_socket_fds()
@@ -339,6 +386,8 @@ def check_outages(rig):
     after = rig.viewer_socket_fds()
     assert len(after) == len(before), f"descriptors before the outages {before}, after {after}"
     assert rig.text("itime0-read") == "700", "the setting was not restored on the restarted camera"
+    assert rig.text("fps-read") == "30"
+    assert "not restored" not in rig.text("problem"), rig.text("problem")
 
 
 def check_viewer_restart(rig):
@@ -367,7 +416,7 @@ def main():
 
     rig = Rig(args)
     checks = [check_live_view, check_controls, check_recording, check_security, check_slow_page,
-              check_outages,
+              check_stall, check_outages,
               check_viewer_restart, check_two_tabs]
     failed = 0
     try:

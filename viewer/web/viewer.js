@@ -129,9 +129,13 @@ function draw() {
   showRates();
 }
 
+// Frames drawn over the last two seconds; 0 once none came in that time, and while the camera
+// does not stream.
 function showRates() {
+  const now = performance.timeOrigin + performance.now();
   const t = page.shownTimes;
-  const rate = t.length >= 2 ? ((t.length - 1) * 1000) / (t[t.length - 1] - t[0]) : 0;
+  while (t.length && now - t[0] > 2000) t.shift();
+  const rate = t.length >= 2 && page.state === 'streaming' ? ((t.length - 1) * 1000) / (t[t.length - 1] - t[0]) : 0;
   $('shown-fps').textContent = rate.toFixed(1);
   $('dropped').textContent = String(page.viewerDropped);
 }
@@ -154,7 +158,22 @@ function setState(state) {
   $('pause').textContent = state === 'paused' ? 'resume' : 'pause';
 }
 
-function showSetting(name, value) { $(name + '-read').textContent = value === null ? '?' : String(value); }
+// The read-back beside each input; the input itself follows the camera's value until the user
+// types into it, and again once the value was sent.
+function showSetting(name, value) {
+  $(name + '-read').textContent = value === null ? '?' : String(value);
+  const input = $(name);
+  if (value !== null && !input.dataset.edited && document.activeElement !== input) input.value = String(value);
+}
+
+function showRange(name, range) {
+  if (!range) return;
+  const input = $(name);
+  input.min = String(range.min);
+  const unknown = range.max >= 2147483647;  // the camera has not shown its limit yet
+  if (unknown) input.removeAttribute('max'); else input.max = String(range.max);
+  $(name + '-range').textContent = unknown ? `range from ${range.min}` : `range ${range.min} to ${range.max}`;
+}
 
 function onStatus(s) {
   page.status = s;
@@ -162,7 +181,10 @@ function onStatus(s) {
   $('camera-address').textContent = s.address;
   $('camera-fps').textContent = s.camera_fps.toFixed(1);
   $('problem').textContent = s.problem || '';
-  for (const name of ['itime0', 'itime1', 'fps']) showSetting(name, s.settings[name]);
+  for (const name of ['itime0', 'itime1', 'fps']) {
+    showSetting(name, s.settings[name]);
+    if (s.ranges) showRange(name, s.ranges[name]);
+  }
   page.viewerDropped = s.frames_dropped || 0;
   const r = s.recording;
   $('record').textContent = r.on ? 'stop recording' : 'start recording';
@@ -174,9 +196,9 @@ function onStatus(s) {
 function onReply(r) {
   if (r.settings) for (const name of ['itime0', 'itime1', 'fps']) showSetting(name, r.settings[name]);
   if (r.ok) { $('control-error').textContent = ''; return; }
+  // The message names the call, the code and the plug-in's text once.
   const e = r.error || {};
-  $('control-error').textContent = e.name ? `refused: ${e.name} (${e.code}) ${e.text || ''} — ${e.message}`
-    : 'refused: ' + (e.message || 'unknown reason');
+  $('control-error').textContent = 'refused: ' + (e.message || 'unknown reason');
 }
 
 function onText(text) {
@@ -210,13 +232,16 @@ function send(command) {
   page.ws.send(JSON.stringify(command));
 }
 
+// A number field holding letters reads as "" (and Number("") is 0): only digits are sent.
 function sendSetting(name) {
-  const value = Number($(name).value);
-  if (!Number.isInteger(value) || value < 0) {
-    $('control-error').textContent = name + ': enter a whole number';
+  const input = $(name);
+  const text = input.value.trim();
+  if (input.validity.badInput || !/^[0-9]+$/.test(text)) {
+    $('control-error').textContent = name + ': enter a whole number; nothing was sent';
     return;
   }
-  send({ op: 'set', name, value });
+  delete input.dataset.edited;
+  send({ op: 'set', name, value: Number(text) });
 }
 
 function showPixel(ev, canvas) {
@@ -274,7 +299,11 @@ function init() {
     $(name).onmousemove = (ev) => showPixel(ev, $(name));
     for (const id of ['-auto', '-low', '-high']) $(name + id).onchange = redraw;
   }
-  for (const name of ['itime0', 'itime1', 'fps']) $('set-' + name).onclick = () => sendSetting(name);
+  for (const name of ['itime0', 'itime1', 'fps']) {
+    $('set-' + name).onclick = () => sendSetting(name);
+    $(name).oninput = () => { $(name).dataset.edited = '1'; };
+  }
+  setInterval(showRates, 500);  // the rate falls to 0 when frames stop coming
   $('pause').onclick = () => send({ op: page.state === 'paused' ? 'resume' : 'pause' });
   $('record').onclick = () => send({ op: 'record', on: $('record').textContent.startsWith('start') });
   $('snapshot-npy').onclick = () => page.shown && download(npyBlob(page.shown), `frame_${page.shown.number}.npy`);

@@ -1,11 +1,12 @@
 // The process-wide rules for calling the plug-in, shared by every door of a process (they all
 // load this one library):
 //   - handles: one allocator, never 0 (the plug-in's error slot), never reused;
-//   - the lock: the plug-in keeps its handles in registries without locks of its own. Calls
-//     that add or remove handles (opening, closing, a processing instance) take the gate
-//     exclusively; calls on an open handle take it shared, so different cameras grab side by
-//     side. A writer waiting at the gate stops new readers, so steady grabbing cannot starve an
-//     opening or a closing.
+//   - the gate: every call into the plug-in passes it. The plug-in guards its own registries, so
+//     calls on different handles run side by side (a camera that keeps one call waiting ten
+//     seconds holds up no other camera); the gate is taken shared for all of them. Exclusive
+//     use waits until no call is inside the plug-in and keeps new ones out; a writer waiting at
+//     the gate stops new readers, so steady grabbing cannot starve it. Openings are also one at
+//     a time among themselves, so that a failed opening's text (kept under handle 0) is its own.
 //   - the exit: a process that ends while a call is still inside the plug-in (a closing that
 //     waits for a silent camera) must not tear the plug-in down under it; it then ends at once
 //     without running the plug-in's destructors.
@@ -25,7 +26,7 @@ unsigned int newHandle();
 
 class PluginGate {
  public:
-  // For calls on an open handle.
+  // For every call into the plug-in.
   class Shared {
    public:
     Shared();
@@ -36,7 +37,7 @@ class PluginGate {
    private:
     std::shared_lock<std::shared_mutex> lock_;
   };
-  // For calls that change the registries.
+  // The plug-in to oneself: no other call is inside it meanwhile.
   class Exclusive {
    public:
     Exclusive();
@@ -47,6 +48,8 @@ class PluginGate {
    private:
     std::unique_lock<std::shared_mutex> lock_;
   };
+  // Held around an opening, inside the gate.
+  static std::mutex& openings();
   // Calls inside the plug-in right now (any thread).
   static int callsInFlight();
 };

@@ -12,8 +12,9 @@ namespace lvtsim {
 // non-negative number, or runs past the end of the frame.
 std::vector<std::vector<uint8_t>> splitFrame(const std::vector<uint8_t>& frame);
 
-// Loads DIR/frame_*.raw sorted by name. Throws std::runtime_error if the directory cannot be read
-// or holds no such file.
+// Loads the raw frames of a recording folder (see vyxrec/recording.h: run.json's order, else the
+// bare frame_*.raw files), each checked with splitFrame. Throws std::runtime_error (a
+// vyxrec::RecordingMissing or RecordingDamaged) naming what is wrong.
 std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& dir);
 
 }  // namespace lvtsim
