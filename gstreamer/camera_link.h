@@ -1,24 +1,19 @@
-// The element's camera: the plug-in loaded through vyxhost, an optional simulated camera on a
-// free loopback address, one open source instance and one processing instance. Plain C++ with
-// no GStreamer types, so that it can be reasoned about on its own.
+// The element's camera: an optional simulated camera on a free loopback address, the camera
+// session opened on it with the element's settings, and the frames fetched ahead. Plain C++
+// with no GStreamer types, so that it can be reasoned about on its own.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "vyxdatadescription.h"
+#include "frame_fetcher.h"
+#include "vyxhost/camera.h"
 
 namespace lvtsim {
 class EmbeddedCamera;
 }
-namespace vyxhost {
-class Plugin;
-class SourceInstance;
-class ProcessingInstance;
-}  // namespace vyxhost
 
 namespace lvtgst {
 
@@ -31,49 +26,40 @@ struct CameraSettings {
   unsigned fps = 0;  // frames per second; 0 = leave the camera's setting
 };
 
-// What one grab produced besides the values.
-struct FrameInfo {
-  unsigned columns = 0;
-  unsigned rows = 0;
-  uint64_t number = 0;  // frames fetched since the camera was opened, from 0
+// The camera's settings as read back once it was open.
+struct OpenedValues {
+  unsigned itime0 = 0, itime1 = 0, fps = 0;
 };
 
 class CameraLink {
  public:
-  // Loads the plug-in, starts the simulator if asked, opens the camera and applies the non-zero
-  // settings. Throws std::exception whose what() names the failing call, the result code's name
-  // and the plug-in's text.
-  explicit CameraLink(const CameraSettings& settings);
-  ~CameraLink();  // closes the camera, then stops the simulator
+  // Starts the simulator if asked, opens the camera, applies the non-zero settings (the camera
+  // checks them against its ranges) and fetches frame 0, whose image of outputType gives the
+  // first shape. Throws std::exception whose what() names the failing call, the result code's
+  // name and the plug-in's text.
+  CameraLink(const CameraSettings& settings, uint32_t outputType);
+  ~CameraLink();  // closes the camera without waiting for a silent one, then stops the simulator
   CameraLink(const CameraLink&) = delete;
   CameraLink& operator=(const CameraLink&) = delete;
 
   // The address the camera was opened at (the simulator's own when simulating).
-  const std::string& address() const { return address_; }
-  // The plug-in file that was loaded.
-  const std::string& pluginPath() const;
-
-  // Fetches the next frame and converts it into values (resized to columns * rows) as the
-  // host data type outputType (VYX_TYPE_10001, ...). Throws like the constructor.
-  FrameInfo grab(uint32_t outputType, std::vector<float>& values);
-
-  // The camera's settings; the setters throw when the camera refuses, leaving the old value.
-  unsigned integrationTime(unsigned index) const;
-  void setIntegrationTime(unsigned index, unsigned microseconds);
-  unsigned frameRate() const;
-  void setFrameRate(unsigned fps);
+  const std::string& address() const { return camera_->address(); }
+  vyxhost::Camera& camera() { return *camera_; }
+  FrameFetcher& frames() { return *fetcher_; }
+  const vyxhost::ImageShape& firstShape() const { return firstShape_; }
+  const OpenedValues& opened() const { return opened_; }
 
  private:
-  // The plug-in is called from one thread at a time, across every element of the process.
-  static std::mutex& pluginCalls();
-
   std::unique_ptr<lvtsim::EmbeddedCamera> simulator_;
-  std::unique_ptr<vyxhost::Plugin> plugin_;
-  std::unique_ptr<vyxhost::SourceInstance> source_;
-  std::unique_ptr<vyxhost::ProcessingInstance> processing_;
-  std::string address_;
-  std::vector<uint8_t> raw_;
-  uint64_t fetched_ = 0;
+  std::shared_ptr<vyxhost::Camera> camera_;
+  std::unique_ptr<FrameFetcher> fetcher_;
+  vyxhost::ImageShape firstShape_;
+  OpenedValues opened_;
 };
+
+// Converts frame's image of outputType (VYX_TYPE_...) into values, resized to fit. Throws
+// std::runtime_error when the frame holds no such image.
+vyxhost::ImageShape toFloats(const vyxhost::Camera& camera, uint32_t outputType,
+                             const vyxhost::Frame& frame, std::vector<float>& values);
 
 }  // namespace lvtgst

@@ -2,16 +2,18 @@
 
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "camera_link.h"
+#include "output_pool.h"
 #include "sample_scaling.h"
 #include "vyxdatadescription.h"
 #include "vyxhost/output_types.h"
@@ -36,22 +38,24 @@ enum Property : guint {
 };
 
 constexpr double kDefaultScale = 1000.0;
-constexpr guint kMaxIntegrationTime = 5000;
-constexpr guint kMaxFps = 1000;
 
-// Everything the element keeps besides its GObject parts; guarded by lock.
+// Everything the element keeps besides its GObject parts. lock guards the settings and what
+// the caps say; it is never held while waiting for the camera.
 struct State {
   std::mutex lock;
   lvtgst::CameraSettings settings;
   Image image = Image::Distance;
   double scale = kDefaultScale;
-  std::unique_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
-  std::vector<float> values;                 // the streaming thread's (and start()'s) alone
+  std::shared_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
   // What the caps say now.
   unsigned columns = 0, rows = 0, fps = 0;
   // The camera's settings while open (the settings above hold what the user asked for).
   unsigned itime0 = 0, itime1 = 0, rate = 0;
-  std::atomic<bool> flushing{false};  // set by unlock(): no further frame is asked for
+  bool failed = false;                // a live setting was refused: the stream ends in an error
+  std::atomic<bool> flushing{false};  // set by unlock(): no further frame is waited for
+  // The streaming thread's alone.
+  vyxhost::Frame frame;
+  std::vector<float> values;
 };
 
 GType imageEnumType() {
@@ -101,15 +105,15 @@ GstCaps* capsFor(unsigned columns, unsigned rows, unsigned fps) {
                              static_cast<gint>(fps), 1, nullptr);
 }
 
-// Sends a live setting to the open camera. Returns "" when it holds, else why not (the camera
-// keeps its old value). Called with the state locked.
-std::string applyLive(State& st, guint prop, guint value) {
-  if (!st.link) return {};
+// Sends a live setting to the open camera, which checks it against its ranges. Returns "" when
+// it holds, else why not (the camera keeps its old value). Called without the state's lock: the
+// camera takes a setting between two frames.
+std::string applyLive(lvtgst::CameraLink& link, guint prop, guint value) {
   try {
     if (prop == PROP_FPS) {
-      st.link->setFrameRate(value);
+      link.camera().setFrameRate(value);
     } else {
-      st.link->setIntegrationTime(prop == PROP_ITIME0 ? 0 : 1, value);
+      link.camera().setIntegrationTime(prop == PROP_ITIME0 ? 0 : 1, value);
     }
     return {};
   } catch (const std::exception& e) {
@@ -117,9 +121,24 @@ std::string applyLive(State& st, guint prop, guint value) {
   }
 }
 
+// Records a setting the camera took (or, closed, one it is to get when it opens).
+void keepSetting(State& st, guint prop, guint value, bool open) {
+  if (prop == PROP_ITIME0) {
+    st.settings.itime0 = value;
+    if (open) st.itime0 = value;
+  } else if (prop == PROP_ITIME1) {
+    st.settings.itime1 = value;
+    if (open) st.itime1 = value;
+  } else {
+    st.settings.fps = value;
+    if (open) st.rate = value;  // caps follow with the next frame
+  }
+}
+
 void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec* pspec) {
   State& st = stateOf(object);
   std::string refusal;  // posted once the state is unlocked: bus handlers may read properties
+  std::shared_ptr<lvtgst::CameraLink> link;
   std::unique_lock<std::mutex> hold(st.lock);
   const bool open = static_cast<bool>(st.link);
   auto refuseWhileOpen = [&]() {
@@ -153,15 +172,21 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
     case PROP_ITIME1:
     case PROP_FPS: {
       const guint v = g_value_get_uint(value);
-      if (v == 0 && open) {
-        g_warning("lvtsrc: \"%s\" 0 only applies when the camera opens (value kept)", pspec->name);
+      if (!open) {
+        keepSetting(st, propId, v, false);  // the camera checks it when it opens
         break;
       }
-      refusal = applyLive(st, propId, v);
-      if (!refusal.empty()) break;
-      if (propId == PROP_ITIME0) st.settings.itime0 = st.itime0 = v;
-      if (propId == PROP_ITIME1) st.settings.itime1 = st.itime1 = v;
-      if (propId == PROP_FPS) st.settings.fps = st.rate = v;  // caps follow with the next frame
+      link = st.link;
+      hold.unlock();
+      refusal = applyLive(*link, propId, v);
+      hold.lock();
+      if (st.link != link) {
+        refusal.clear();  // closed meanwhile: no stream left to end
+      } else if (refusal.empty()) {
+        keepSetting(st, propId, v, true);
+      } else {
+        st.failed = true;
+      }
       break;
     }
     case PROP_SCALE: {
@@ -178,8 +203,10 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
   }
   hold.unlock();
   if (!refusal.empty()) {
-    GST_ELEMENT_WARNING(GST_LVT_SRC(object), RESOURCE, SETTINGS,
-                        ("The camera refused %s: %s", pspec->name, refusal.c_str()), (nullptr));
+    // A value the camera refuses is an error of the pipeline, as it would be at the start.
+    GST_ELEMENT_ERROR(GST_LVT_SRC(object), RESOURCE, SETTINGS,
+                      ("The camera refused %s: %s", pspec->name, refusal.c_str()), (nullptr));
+    link->frames().interrupt();  // the streaming thread ends the stream now
   }
 }
 
@@ -217,39 +244,64 @@ void getProperty(GObject* object, guint propId, GValue* value, GParamSpec* pspec
   }
 }
 
-// READY->PAUSED: open the camera and fetch one frame to learn the image size for the caps.
-gboolean startCamera(GstBaseSrc* base) {
-  GstLvtSrc* self = GST_LVT_SRC(base);
-  State& st = stateOf(base);
-  std::unique_lock<std::mutex> hold(st.lock);
+// READY->PAUSED, before the base class starts: opens the camera and takes frame 0, whose image
+// gives the caps. A failure is posted here, so that the state change fails with our message
+// alone. The opening runs without the state's lock: properties stay readable meanwhile.
+bool openCamera(GstLvtSrc* self) {
+  State& st = stateOf(self);
+  lvtgst::CameraSettings settings;
+  Image image = Image::Distance;
+  {
+    const std::lock_guard<std::mutex> hold(st.lock);
+    settings = st.settings;
+    image = st.image;
+  }
+  std::shared_ptr<lvtgst::CameraLink> link;
   try {
-    st.link = std::make_unique<lvtgst::CameraLink>(st.settings);
-    st.itime0 = st.link->integrationTime(0);
-    st.itime1 = st.link->integrationTime(1);
-    st.rate = st.fps = st.link->frameRate();
-    const lvtgst::FrameInfo first = st.link->grab(outputTypeOf(st.image), st.values);
-    st.columns = first.columns;
-    st.rows = first.rows;
+    link = std::make_shared<lvtgst::CameraLink>(settings, outputTypeOf(image));
   } catch (const std::exception& e) {
     const std::string where =
-        st.settings.simulate ? std::string("simulated camera") : "camera at " + st.settings.address;
-    st.link.reset();
-    hold.unlock();
+        settings.simulate ? std::string("simulated camera") : "camera at " + settings.address;
     GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", e.what()),
                       ("opening the %s failed", where.c_str()));
-    return FALSE;
+    return false;
   }
+  const std::lock_guard<std::mutex> hold(st.lock);
+  st.link = link;
+  st.itime0 = link->opened().itime0;
+  st.itime1 = link->opened().itime1;
+  st.rate = st.fps = link->opened().fps;
+  st.columns = link->firstShape().columns;
+  st.rows = link->firstShape().rows;
+  st.failed = false;
   st.flushing = false;
-  GST_INFO_OBJECT(self, "camera open at %s through %s: %ux%u at %u fps", st.link->address().c_str(),
-                  st.link->pluginPath().c_str(), st.columns, st.rows, st.fps);
+  GST_INFO_OBJECT(self, "camera open at %s through %s: %ux%u at %u fps", link->address().c_str(),
+                  link->camera().plugin().path().c_str(), st.columns, st.rows, st.fps);
+  return true;
+}
+
+// PAUSED->READY, once the streaming thread has stopped. Closing waits for no silent camera.
+gboolean stopCamera(GstBaseSrc* base) {
+  State& st = stateOf(base);
+  std::shared_ptr<lvtgst::CameraLink> link;
+  {
+    const std::lock_guard<std::mutex> hold(st.lock);
+    link.swap(st.link);
+  }
+  link.reset();
   return TRUE;
 }
 
-gboolean stopCamera(GstBaseSrc* base) {
-  State& st = stateOf(base);
-  const std::lock_guard<std::mutex> hold(st.lock);
-  st.link.reset();
-  return TRUE;
+GstStateChangeReturn changeState(GstElement* element, GstStateChange transition) {
+  if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !openCamera(GST_LVT_SRC(element))) {
+    return GST_STATE_CHANGE_FAILURE;
+  }
+  const GstStateChangeReturn result =
+      GST_ELEMENT_CLASS(gst_lvt_src_parent_class)->change_state(element, transition);
+  if (result == GST_STATE_CHANGE_FAILURE && transition == GST_STATE_CHANGE_READY_TO_PAUSED) {
+    stopCamera(GST_BASE_SRC(element));
+  }
+  return result;
 }
 
 GstCaps* getCaps(GstBaseSrc* base, GstCaps* filter) {
@@ -286,23 +338,46 @@ gboolean query(GstBaseSrc* base, GstQuery* q) {
   return GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->query(base, q);
 }
 
+std::shared_ptr<lvtgst::CameraLink> linkOf(State& st) {
+  const std::lock_guard<std::mutex> hold(st.lock);
+  return st.link;
+}
+
+// A pause, a flush or going to NULL: the streaming thread stops waiting for a frame at once;
+// the camera's fetching goes on (or, at NULL, ends with the closing).
 gboolean unlock(GstBaseSrc* base) {
-  // A frame being fetched still arrives or times out in the plug-in; no further one is asked for.
-  stateOf(base).flushing = true;
+  State& st = stateOf(base);
+  st.flushing = true;
+  if (const auto link = linkOf(st)) link->frames().interrupt();
   return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base) {
-  stateOf(base).flushing = false;
+  State& st = stateOf(base);
+  st.flushing = false;
+  if (const auto link = linkOf(st)) link->frames().resume();
   return TRUE;
 }
 
-GstClockTime arrivalTime(GstElement* element) {
+// Our pool, then the base class's handling of the allocator (which also activates the pool).
+gboolean decideAllocation(GstBaseSrc* base, GstQuery* query) {
+  return lvtgst::choosePool(query) &&
+         GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->decide_allocation(base, query);
+}
+
+// The pipeline's running time when the frame arrived (vyxpUpdate returned), which may have been
+// a while ago since frames are fetched ahead.
+GstClockTime arrivalTime(GstElement* element, const vyxhost::Frame& frame) {
   GstClock* clock = gst_element_get_clock(element);
   if (clock == nullptr) return GST_CLOCK_TIME_NONE;
   const GstClockTime now = gst_clock_get_time(clock);
   gst_object_unref(clock);
-  const GstClockTime base = gst_element_get_base_time(element);
+  const int64_t age = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count() -
+                      frame.monotonicNs;
+  const GstClockTime base =
+      gst_element_get_base_time(element) + static_cast<GstClockTime>(std::max<int64_t>(age, 0));
   return now >= base ? now - base : 0;
 }
 
@@ -311,69 +386,69 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   GstBaseSrc* base = GST_BASE_SRC(push);
   State& st = stateOf(push);
   if (st.flushing) return GST_FLOW_FLUSHING;
-  // The camera is fetched from without the state's lock, so that reading properties never waits
-  // for a frame. The link stays: stop() only comes once this thread has left create().
-  lvtgst::CameraLink* link = nullptr;
+  // The link stays: stop() only comes once this thread has left create().
+  std::shared_ptr<lvtgst::CameraLink> link;
   Image image = Image::Distance;
   {
     const std::lock_guard<std::mutex> hold(st.lock);
-    link = st.link.get();
+    if (st.failed) return GST_FLOW_ERROR;  // already posted
+    link = st.link;
     image = st.image;
   }
-  if (link == nullptr) return GST_FLOW_FLUSHING;
-  lvtgst::FrameInfo frame;
+  if (!link) return GST_FLOW_FLUSHING;
+  vyxhost::ImageShape shape;
   try {
-    frame = link->grab(outputTypeOf(image), st.values);
+    if (!link->frames().take(st.frame)) {
+      const std::lock_guard<std::mutex> hold(st.lock);
+      return st.failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
+    }
+    shape = lvtgst::toFloats(link->camera(), outputTypeOf(image), st.frame, st.values);
   } catch (const std::exception& e) {
+    if (st.flushing) return GST_FLOW_FLUSHING;
     GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", e.what()),
                       ("fetching a frame from the camera failed"));
     return GST_FLOW_ERROR;
   }
-  const GstClockTime pts = arrivalTime(GST_ELEMENT(push));
+  const GstClockTime pts = arrivalTime(GST_ELEMENT(push), st.frame);
 
-  const size_t count = st.values.size();
-  GstBuffer* buffer = gst_buffer_new_allocate(nullptr, count * 2, nullptr);
-  if (buffer == nullptr) {
-    GST_ELEMENT_ERROR(self, RESOURCE, FAILED, ("out of memory for a %zu-byte frame", count * 2),
-                      (nullptr));
-    return GST_FLOW_ERROR;
-  }
   std::unique_lock<std::mutex> hold(st.lock);
   const double scale = st.scale;
   const unsigned fps = st.rate;
-  const bool newCaps = frame.columns != st.columns || frame.rows != st.rows || fps != st.fps;
-  st.columns = frame.columns;
-  st.rows = frame.rows;
+  const bool newCaps = shape.columns != st.columns || shape.rows != st.rows || fps != st.fps;
+  st.columns = shape.columns;
+  st.rows = shape.rows;
   st.fps = fps;
   hold.unlock();
-
-  GstMapInfo map;
-  gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-  lvtgst::toSamplesLE(st.values.data(), count, scale, map.data);
-  gst_buffer_unmap(buffer, &map);
-
   if (newCaps) {
-    GstCaps* caps = capsFor(frame.columns, frame.rows, fps);
-    const gboolean ok = gst_base_src_set_caps(base, caps);
-    gst_caps_unref(caps);
-    if (!ok) {
-      gst_buffer_unref(buffer);
+    // get_caps now answers the new shape and rate; negotiating also sets up a pool for it.
+    if (!gst_base_src_negotiate(base)) {
       GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
                         ("the camera now delivers %ux%u at %u fps, which downstream refuses",
-                         frame.columns, frame.rows, fps),
+                         shape.columns, shape.rows, fps),
                         (nullptr));
       return GST_FLOW_NOT_NEGOTIATED;
     }
     // The latency is a frame period: let the pipeline ask again.
     gst_element_post_message(GST_ELEMENT(push), gst_message_new_latency(GST_OBJECT(push)));
   }
+
+  GstBuffer* buffer = nullptr;
+  const GstFlowReturn got = lvtgst::samplesIntoPooledBuffer(base, st.values.data(), shape.columns,
+                                                            shape.rows, scale, &buffer);
+  if (got != GST_FLOW_OK) {
+    if (got != GST_FLOW_FLUSHING) {
+      GST_ELEMENT_ERROR(self, RESOURCE, FAILED,
+                        ("no buffer for a %ux%u frame", shape.columns, shape.rows), (nullptr));
+    }
+    return got;
+  }
   GST_BUFFER_PTS(buffer) = pts;
   GST_BUFFER_DTS(buffer) = pts;
   GST_BUFFER_DURATION(buffer) =
       fps != 0 ? gst_util_uint64_scale_int(GST_SECOND, 1, static_cast<gint>(fps))
                : GST_CLOCK_TIME_NONE;
-  GST_BUFFER_OFFSET(buffer) = frame.number;
-  GST_BUFFER_OFFSET_END(buffer) = frame.number + 1;
+  GST_BUFFER_OFFSET(buffer) = st.frame.sequence;
+  GST_BUFFER_OFFSET_END(buffer) = st.frame.sequence + 1;
   *out = buffer;
   return GST_FLOW_OK;
 }
@@ -425,20 +500,26 @@ static void gst_lvt_src_class_init(GstLvtSrcClass* klass) {
       gobject, PROP_ITIME0,
       g_param_spec_uint("itime0", "Integration time 0",
                         "First integration time in microseconds (0: keep the camera's; reads "
-                        "back the camera's once open); sent to the camera while playing",
-                        0, kMaxIntegrationTime, 0, liveFlags));
+                        "back the camera's once open); sent to the camera while playing. The "
+                        "camera decides its range: a value outside it stops the pipeline with "
+                        "an error",
+                        0, G_MAXUINT, 0, liveFlags));
   g_object_class_install_property(
       gobject, PROP_ITIME1,
       g_param_spec_uint("itime1", "Integration time 1",
                         "Second integration time in microseconds (0: keep the camera's; reads "
-                        "back the camera's once open); sent to the camera while playing",
-                        0, kMaxIntegrationTime, 0, liveFlags));
+                        "back the camera's once open); sent to the camera while playing. The "
+                        "camera decides its range: a value outside it stops the pipeline with "
+                        "an error",
+                        0, G_MAXUINT, 0, liveFlags));
   g_object_class_install_property(
       gobject, PROP_FPS,
       g_param_spec_uint("fps", "Frame rate",
-                        "Frames per second (0: keep the camera's; reads back the camera's once "
-                        "open); sent to the camera while playing",
-                        0, kMaxFps, 0, liveFlags));
+                        "Frames per second, from 1 up to the camera's limit (0 before opening: "
+                        "keep the camera's; reads back the camera's once open); sent to the "
+                        "camera while playing. The camera decides its limit: a rate it refuses "
+                        "stops the pipeline with an error",
+                        0, G_MAXINT, 0, liveFlags));
   g_object_class_install_property(
       gobject, PROP_SCALE,
       g_param_spec_double("scale", "Scale",
@@ -454,8 +535,9 @@ static void gst_lvt_src_class_init(GstLvtSrcClass* klass) {
       "lvt developers");
   gst_element_class_add_static_pad_template(element, &srcTemplate);
 
-  base->start = startCamera;
+  element->change_state = changeState;
   base->stop = stopCamera;
+  base->decide_allocation = decideAllocation;
   base->get_caps = getCaps;
   base->query = query;
   base->unlock = unlock;

@@ -181,7 +181,24 @@ struct Camera::Impl {
   std::shared_ptr<const Plugin> plugin;
   std::unique_ptr<FrameConverter> converter;
 
-  std::mutex use;  // grabbing and settings: one caller at a time
+  std::mutex use;                      // grabbing and settings: one caller at a time
+  std::atomic<int> waitingForTurn{0};  // callers other than grab() waiting for `use`
+
+  // `use` for anything but a grab, announced so that a grab loop lets it in first.
+  class Turn {
+   public:
+    explicit Turn(Impl& m) : m_(m) {
+      ++m_.waitingForTurn;
+      m_.use.lock();
+      --m_.waitingForTurn;
+    }
+    ~Turn() { m_.use.unlock(); }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+   private:
+    Impl& m_;
+  };
 
   mutable std::mutex mutex;  // everything below
   std::condition_variable watchWake;
@@ -499,6 +516,9 @@ AcceptedSettings Camera::accepted() const {
 
 void Camera::grab(Frame& frame) {
   Impl& m = *impl_;
+  // A setting or a reconnect waiting for its turn goes first: a grab loop that takes the lock
+  // again at once would otherwise keep it out for many frames (the mutex is not fair).
+  while (m.waitingForTurn.load() > 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
   std::unique_lock<std::mutex> use(m.use);
   const unsigned int id = m.requireOpen();
   const Clock::time_point asked = Clock::now();
@@ -580,7 +600,7 @@ void Camera::grab(Frame& frame) {
 
 bool Camera::reconnect(std::vector<std::string>* failedSettings) {
   Impl& m = *impl_;
-  const std::lock_guard<std::mutex> use(m.use);
+  const Impl::Turn use(m);
   unsigned int lost = 0;
   AcceptedSettings settings;
   {
@@ -633,13 +653,13 @@ bool Camera::convert(uint32_t outputType, const Frame& frame, void* out, size_t 
 }
 
 ValueRange Camera::integrationTimeRange(unsigned idx) {
-  const std::lock_guard<std::mutex> use(impl_->use);
+  const Impl::Turn use(*impl_);
   return impl_->itimeRange(impl_->requireOpen(), idx);
 }
 
 unsigned Camera::integrationTime(unsigned idx) {
   Impl& m = *impl_;
-  const std::lock_guard<std::mutex> use(m.use);
+  const Impl::Turn use(m);
   const unsigned int id = m.requireOpen();
   unsigned us = 0;
   const PluginGate::Shared gate;
@@ -649,7 +669,7 @@ unsigned Camera::integrationTime(unsigned idx) {
 }
 
 void Camera::setIntegrationTime(unsigned idx, unsigned microseconds) {
-  const std::lock_guard<std::mutex> use(impl_->use);
+  const Impl::Turn use(*impl_);
   impl_->setItime(impl_->requireOpen(), idx, microseconds);
 }
 
@@ -659,18 +679,18 @@ ValueRange Camera::frameRateRange() const {
 }
 
 unsigned Camera::frameRate() {
-  const std::lock_guard<std::mutex> use(impl_->use);
+  const Impl::Turn use(*impl_);
   return impl_->readFps(impl_->requireOpen());
 }
 
 void Camera::setFrameRate(unsigned fps) {
-  const std::lock_guard<std::mutex> use(impl_->use);
+  const Impl::Turn use(*impl_);
   impl_->setFps(impl_->requireOpen(), fps);
 }
 
 unsigned Camera::modulationFrequency() {
   Impl& m = *impl_;
-  const std::lock_guard<std::mutex> use(m.use);
+  const Impl::Turn use(m);
   const unsigned int id = m.requireOpen();
   unsigned hz = 0;
   const PluginGate::Shared gate;
@@ -682,7 +702,7 @@ unsigned Camera::modulationFrequency() {
 
 void Camera::setModulationFrequency(unsigned hz) {
   Impl& m = *impl_;
-  const std::lock_guard<std::mutex> use(m.use);
+  const Impl::Turn use(m);
   const unsigned int id = m.requireOpen();
   const PluginGate::Shared gate;
   const int code = m.plugin->api().vyxpSetModulationFrequency(id, 0, hz);
@@ -691,13 +711,13 @@ void Camera::setModulationFrequency(unsigned hz) {
 }
 
 std::string Camera::info(const std::string& key) {
-  const std::lock_guard<std::mutex> use(impl_->use);
+  const Impl::Turn use(*impl_);
   return impl_->infoOf(impl_->requireOpen(), key);
 }
 
 std::string Camera::command(const std::string& text) {
   Impl& m = *impl_;
-  const std::lock_guard<std::mutex> use(m.use);
+  const Impl::Turn use(m);
   const unsigned int id = m.requireOpen();
   int code = VYX_OK;
   std::string answer = m.commandOn(id, text, &code);

@@ -8,6 +8,7 @@
 #include "lvtsim/camera.h"
 #include "lvtsim/cli.h"
 #include "lvtsim/replay.h"
+#include "vyxhost/lens.h"
 
 int main(int argc, char** argv) {
   lvtsim::CliOptions opt;
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
+    if (!opt.writeCalibration.empty())
+      vyxhost::writeCalibration(opt.writeCalibration, opt.camera.lens);
     lvtsim::Camera camera(opt.camera);
     if (!opt.replayDir.empty()) camera.setReplay(lvtsim::loadReplayFrames(opt.replayDir));
     camera.start();

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "lvtsim/cli.h"
 #include "lvtwire/frame_format.h"
+#include "vyxhost/lens.h"
 
 namespace {
 
@@ -36,6 +38,17 @@ TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
   EXPECT_TRUE(o.camera.realtime);
   EXPECT_EQ(o.replayDir, "rec");
   EXPECT_TRUE(lvtsim::parseCli({"--help"}).help);
+  EXPECT_EQ(defaults.camera.lens.fx, vyxhost::nominalLens().fx);
+  EXPECT_FALSE(defaults.camera.lens.nominal);  // the simulator knows its own lens exactly
+
+  const auto lens = lvtsim::parseCli({"--intrinsics", "47.5,48.2,30.6,25.4", "--distortion",
+                                      "-0.08,0.012,0,0,1e-3", "--write-calibration", "l.json"});
+  EXPECT_EQ(lens.camera.lens.fx, 47.5);
+  EXPECT_EQ(lens.camera.lens.fy, 48.2);
+  EXPECT_EQ(lens.camera.lens.cx, 30.6);
+  EXPECT_EQ(lens.camera.lens.cy, 25.4);
+  EXPECT_EQ(lens.camera.lens.distortion, (std::array<double, 5>{-0.08, 0.012, 0, 0, 1e-3}));
+  EXPECT_EQ(lens.writeCalibration, "l.json");
 
   for (const std::vector<std::string>& bad : {std::vector<std::string>{"192.168.1.10"},
                                               {"0.0.0.0"},
@@ -48,6 +61,12 @@ TEST(SimCli, ParsesOptionsAndRefusesWhatItCannotServe) {
                                               {"--fps", "31"},
                                               {"--seed", "-1"},
                                               {"--bogus"},
+                                              {"--intrinsics", "47.5,48.2,30.6"},
+                                              {"--intrinsics", "47.5,48.2,30.6,25.4,1"},
+                                              {"--intrinsics", "0,48.2,30.6,25.4"},
+                                              {"--intrinsics", "47.5,,30.6,25.4"},
+                                              {"--distortion", "0,0,0,0,nan"},
+                                              {"--distortion", "0,0,0,0,0x"},
                                               {"127.0.0.1", "127.0.0.2"}}) {
     EXPECT_THROW(lvtsim::parseCli(bad), std::invalid_argument) << bad[0];
   }
@@ -127,7 +146,10 @@ TEST(SimCli, ServesUntilTerminated) {
   const size_t base = std::hash<std::string>()(info->name());
   for (size_t attempt = 0; attempt < 20; ++attempt) {
     const std::string address = "127.0.77." + std::to_string(1 + (base + attempt) % 250);
-    Tool tool({address, "--header-size", "412"});
+    const std::string calibration =
+        std::string(VYX_BINARY_DIR) + "/sim-cli-lens-" + std::to_string(::getpid()) + ".json";
+    Tool tool({address, "--header-size", "412", "--intrinsics", "50,51,32,24", "--distortion",
+               "-0.05,0,0,0,0", "--write-calibration", calibration});
     ASSERT_TRUE(tool.started()) << kTool;
     const std::string banner = tool.line();
     if (banner.empty()) continue;  // address taken by a parallel test: it exited
@@ -136,6 +158,13 @@ TEST(SimCli, ServesUntilTerminated) {
         "lvtcamsim: camera at " + address + ", control port %u, data port %u";
     ASSERT_EQ(std::sscanf(banner.c_str(), prefix.c_str(), &control, &data), 2) << banner;
     EXPECT_EQ(control, 8080u);
+    // The lens it renders with was written before it served.
+    const vyxhost::LensModel lens = vyxhost::readCalibration(calibration);
+    std::remove(calibration.c_str());
+    EXPECT_EQ(lens.fx, 50.0);
+    EXPECT_EQ(lens.cy, 24.0);
+    EXPECT_EQ(lens.distortion[0], -0.05);
+    EXPECT_NE(lens.source.find("lvtcamsim"), std::string::npos) << lens.source;
 
     XmlRpc::XmlRpcClient client(address.c_str(), 8080);
     XmlRpc::XmlRpcValue result;

@@ -30,6 +30,7 @@ TEST(LvtSrc, DeliversTheProcessedFramesScaledWithTimeStampsAndFrameNumbers) {
     while (pullFrame(p["sink"], frames.back())) frames.emplace_back();
     frames.pop_back();
     ASSERT_EQ(frames.size(), 20u);
+    EXPECT_EQ(frames[0].offset, 0u) << "frame 0 is delivered, not swallowed";
     EXPECT_EQ(p.next(GST_MESSAGE_EOS), "EOS") << "num-buffers ends the stream";
     for (size_t i = 0; i < frames.size(); ++i) {
       const Frame& f = frames[i];
@@ -52,8 +53,35 @@ TEST(LvtSrc, DeliversTheProcessedFramesScaledWithTimeStampsAndFrameNumbers) {
   }
 }
 
+// Eight elements in one pipeline, each with its own paced camera, grab side by side: each keeps
+// its camera's rate. Taking turns, they shared one camera's worth of frames (about 4.7 periods
+// per frame each).
+TEST(LvtSrc, EightElementsGrabSideBySideAtTheirCamerasRate) {
+  constexpr int kElements = 8, kFrames = 50;
+  std::string description;
+  for (int i = 0; i < kElements; ++i) {
+    description += "lvtsrc simulate=true num-buffers=" + std::to_string(kFrames) +
+                   " ! appsink sync=false name=sink" + std::to_string(i) + " ";
+  }
+  Pipeline p(description);
+  ASSERT_NE(p.set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  for (int i = 0; i < kElements; ++i) {
+    SCOPED_TRACE("element " + std::to_string(i));
+    std::vector<Frame> frames(kFrames);
+    for (Frame& f : frames) ASSERT_TRUE(pullFrame(p[("sink" + std::to_string(i)).c_str()], f));
+    EXPECT_EQ(frames.front().offset, 0u);
+    EXPECT_EQ(frames.back().offset, uint64_t{kFrames - 1});
+    // From frame 1 on: frame 0 came while the pipeline was still starting the other elements.
+    const double periods = static_cast<double>(frames.back().pts - frames[1].pts) /
+                           static_cast<double>(GST_SECOND) * frames.back().fps;
+    EXPECT_LT(periods / (kFrames - 2), 2.0) << "camera periods per frame";
+  }
+  EXPECT_EQ(p.next(GST_MESSAGE_EOS), "EOS");
+}
+
 TEST(LvtSrc, CameraErrorsReachTheBusWithThePluginsTextAndStopCleanly) {
-  // Nothing listens: the bus error is exactly what vyxhost reports for the same opening.
+  // Nothing listens: the bus error is what vyxhost reports for the same opening, followed by
+  // what the session knows; ours is the only error, the base class adds none.
   const std::string nowhere = lvtsim::randomLoopbackAddress();
   std::string expected = "no error";
   try {
@@ -66,7 +94,15 @@ TEST(LvtSrc, CameraErrorsReachTheBusWithThePluginsTextAndStopCleanly) {
   {
     Pipeline p("lvtsrc address=" + nowhere + " ! fakesink");
     EXPECT_EQ(p.set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    EXPECT_EQ(p.next(GST_MESSAGE_ERROR), expected);
+    EXPECT_EQ(p.next(GST_MESSAGE_ERROR).rfind(expected + "; ", 0), 0u);
+    EXPECT_EQ(p.next(GST_MESSAGE_ERROR, nullptr, GST_SECOND / 10), "none");
+  }
+  {  // a setting beyond the camera's range stops the start with the camera's own range
+    Pipeline p("lvtsrc simulate=true itime0=9000 ! fakesink");
+    EXPECT_EQ(p.set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    const std::string error = p.next(GST_MESSAGE_ERROR);
+    EXPECT_NE(error.find("of 9000 us is outside the camera's range"), std::string::npos) << error;
+    EXPECT_EQ(p.next(GST_MESSAGE_ERROR, nullptr, GST_SECOND / 10), "none");
   }
 
   // A camera of our own: settings made while playing reach it, one it refuses is kept out, and
@@ -89,21 +125,30 @@ TEST(LvtSrc, CameraErrorsReachTheBusWithThePluginsTextAndStopCleanly) {
   for (int i = 0; i < 5 && f.fps != 10; ++i) ASSERT_TRUE(pullFrame(p["sink"], f));
   EXPECT_EQ(f.fps, 10) << "caps follow the camera's new rate";
 
-  g_object_set(src, "fps", 999u, nullptr);  // beyond the camera's 30
-  GstObject* from = nullptr;
-  const std::string warning = p.next(GST_MESSAGE_WARNING, &from);
-  EXPECT_NE(warning.find("vyxpPlatformCommand failed: VYX_"), std::string::npos) << warning;
-  EXPECT_EQ(from, GST_OBJECT(src));
-  g_object_get(src, "fps", &fps, nullptr);
-  EXPECT_EQ(fps, 10u);
-  EXPECT_EQ(camera->frontend()[7], 10);
-
   double scale = 0;
   g_object_set(src, "scale", -1.0, nullptr);  // refused by the property's range
   g_object_set(src, "scale", std::nan(""), nullptr);
   g_object_get(src, "scale", &scale, nullptr);
   EXPECT_EQ(scale, 1000.0);
 
+  // A rate beyond the camera's 30 is an error that ends the stream; the camera keeps its rate.
+  g_object_set(src, "fps", 999u, nullptr);
+  GstObject* from = nullptr;
+  const std::string refusal = p.next(GST_MESSAGE_ERROR, &from);
+  EXPECT_NE(refusal.find("vyxpPlatformCommand failed: VYX_"), std::string::npos) << refusal;
+  EXPECT_NE(refusal.find("the camera took 30 frames/s, not 999"), std::string::npos) << refusal;
+  EXPECT_EQ(from, GST_OBJECT(src));
+  g_object_get(src, "fps", &fps, nullptr);
+  EXPECT_EQ(fps, 10u);
+  EXPECT_EQ(camera->frontend()[7], 10);
+  while (pullFrame(p["sink"], f, GST_SECOND)) {
+  }
+  EXPECT_TRUE(gst_app_sink_is_eos(GST_APP_SINK(p["sink"]))) << "the stream has ended";
+
+  // Streaming again: losing the camera ends the stream with an error naming the call.
+  ASSERT_EQ(p.set(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
+  ASSERT_NE(p.set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  ASSERT_TRUE(pullFrame(p["sink"], f));
   camera->stop();
   EXPECT_EQ(p.next(GST_MESSAGE_ERROR).rfind("vyxpUpdate failed: VYX_", 0), 0u);
   EXPECT_EQ(p.set(GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
@@ -238,7 +283,7 @@ TEST(LvtSrc, ReadmeCommandLinesWritePngsAVideoAndStreamOverTcp) {
   ASSERT_EQ(received.size(), 10u);
   // The receiver joined somewhere: find that frame among one period of the scene, then match on.
   ReferenceFrames reference;
-  uint64_t first = 1;
+  uint64_t first = 0;
   while (first < 120 && reference.samples(VYX_TYPE_10001, first, 1000) != received[0].samples) {
     ++first;
   }

@@ -26,7 +26,7 @@ import numpy  # noqa: F401 - frames are NumPy arrays: ready before any thread gr
 
 from ._errors import CameraError
 from . import _lvtcam
-from ._lvtcam import Frame
+from ._lvtcam import Frame, __version__
 
 __all__ = ["open", "simulate", "read_recording", "plugin_search", "Camera", "Frame",
            "CameraError", "SimulatedCamera"]

@@ -31,6 +31,7 @@ std::string callOf(const vyxhost::CallError& e) {
 
 PYBIND11_MODULE(_lvtcam, m) {
   m.doc() = "Compiled part of lvtcam; use the lvtcam package.";
+  m.attr("__version__") = LVTCAM_VERSION;
 
   // NumPy and its C API are made ready now, while the import holds the GIL. Made on first use
   // instead, the thread making it would wait inside NumPy's import while holding the one-time

@@ -1,7 +1,10 @@
 #include "lvtsim/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "lvtsim/address.h"
@@ -29,6 +32,28 @@ uint64_t parseNumber(const std::string& option, const std::string& text, uint64_
   return value;
 }
 
+// Exactly `count` finite numbers separated by commas, e.g. "47.5,48.2,30.6,25.4".
+std::vector<double> parseNumbers(const std::string& option, const std::string& text, size_t count,
+                                 const char* names) {
+  const std::string bad = option + " needs " + std::to_string(count) + " numbers " + names +
+                          " separated by commas, not '" + text + "'";
+  std::vector<double> values;
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(item.c_str(), &end);
+    if (item.empty() || end != item.c_str() + item.size() || errno != 0 || !std::isfinite(v))
+      throw std::invalid_argument(bad);
+    values.push_back(v);
+    at = comma + 1;
+  }
+  if (values.size() != count) throw std::invalid_argument(bad);
+  return values;
+}
+
 }  // namespace
 
 std::string cliUsage() {
@@ -43,13 +68,21 @@ std::string cliUsage() {
          "  --fps N          initial frame rate, 1..30, default 25\n"
          "  --unpaced        serve images as fast as they are asked for instead of at the frame\n"
          "                   rate like the camera (for tests and benchmarks)\n"
-         "  --replay DIR     answer with the recorded frames DIR/frame_*.raw, in name order\n";
+         "  --replay DIR     answer with the recorded frames DIR/frame_*.raw, in name order\n"
+         "  --intrinsics FX,FY,CX,CY\n"
+         "                   the lens the scene is rendered through: focal lengths and\n"
+         "                   principal point in pixels, pixel centres at whole numbers;\n"
+         "                   default the nominal 60 degree pinhole 55.43,55.43,31.5,24.5\n"
+         "  --distortion K1,K2,P1,P2,K3\n"
+         "                   the lens's distortion, in this order; default none\n"
+         "  --write-calibration FILE\n"
+         "                   write that lens as a calibration file (JSON), then serve\n";
 }
 
 CliOptions parseCli(const std::vector<std::string>& args) {
   CliOptions opt;
   // Values are taken as text and checked below, so that every message says what is wanted.
-  std::string address, dataPort, headerSize, seed, fps;
+  std::string address, dataPort, headerSize, seed, fps, intrinsics, distortion;
   CLI::App app("lvtcamsim");
   app.set_help_flag();  // the usage text is cliUsage()
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -62,6 +95,9 @@ CliOptions parseCli(const std::vector<std::string>& args) {
   app.add_option("--seed", seed);
   app.add_option("--fps", fps);
   app.add_option("--replay", opt.replayDir);
+  app.add_option("--intrinsics", intrinsics);
+  app.add_option("--distortion", distortion);
+  app.add_option("--write-calibration", opt.writeCalibration);
   app.add_option("address", address);
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 parses from the back
   try {
@@ -98,6 +134,26 @@ CliOptions parseCli(const std::vector<std::string>& args) {
     opt.camera.frontend[lvtwire::frontend::kFps] =
         static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
   }
+  if (given("--intrinsics")) {
+    const auto v = parseNumbers("--intrinsics", intrinsics, 4, "FX,FY,CX,CY");
+    opt.camera.lens.fx = v[0];
+    opt.camera.lens.fy = v[1];
+    opt.camera.lens.cx = v[2];
+    opt.camera.lens.cy = v[3];
+  }
+  if (given("--distortion")) {
+    const auto v = parseNumbers("--distortion", distortion, 5, "K1,K2,P1,P2,K3");
+    std::copy(v.begin(), v.end(), opt.camera.lens.distortion.begin());
+  }
+  if (given("--intrinsics") || given("--distortion")) {
+    opt.camera.lens.source =
+        std::string("simulated camera: lvtcamsim") +
+        (given("--intrinsics") ? " --intrinsics " + intrinsics : std::string()) +
+        (given("--distortion") ? " --distortion " + distortion : std::string());
+    vyxhost::checkLens(opt.camera.lens);  // "lens: fx must be positive"
+  }
+  if (given("--write-calibration") && opt.writeCalibration.empty())
+    throw std::invalid_argument("--write-calibration needs a file name");
   if (given("--replay") && opt.replayDir.empty())
     throw std::invalid_argument("--replay needs a directory");
   if (given("address")) {

@@ -6,16 +6,26 @@
 set -euo pipefail
 build=$1 source=$2 libdir=$3 cxx=$4
 scratch=$(mktemp -d /tmp/vyx-install-XXXXXX)
-sim_pid=
+# shellcheck source=tests/support/lvtcamsim.sh
+. "$(dirname "$0")/../support/lvtcamsim.sh"
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  stop_lvtcamsim
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 fail() { echo "check_install: $*" >&2; exit 1; }
 
 prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
+# The closing summary names each place under the prefix, and each is there.
+grep -q "installed under $prefix:" "$scratch/install.log" || fail "no install summary"
+grep -q "export GST_PLUGIN_PATH=$prefix/\|export PYTHONPATH=$prefix/\|LD_LIBRARY_PATH=$prefix/" \
+  "$scratch/install.log" || fail "the install summary says nothing to set for $prefix"
+places=$(sed -n "/installed under/,\$ s|^-- .*: \($prefix/.*\)$|\1|p" "$scratch/install.log")
+[ "$(wc -l <<<"$places")" -ge 3 ] || fail "the install summary names too few places: $places"
+while read -r dir; do
+  [ -d "$dir" ] || fail "the install summary names $dir, which is not there"
+done <<<"$places"
 for f in bin/vyxgrab bin/lvtcamsim "$libdir/vyx/lvt.L32.vcp" "$libdir/libvyxhost.so.1" \
          include/vyxhost/vyxhost.h include/vyxhost/locate.h include/vyx/vyxplugin.h \
          "$libdir/cmake/vyxhost/vyxhostConfig.cmake" "$libdir/pkgconfig/vyxhost.pc"; do
@@ -32,20 +42,8 @@ flags=$(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs v
 "$cxx" -o "$scratch/consumer-pc" "$source/consumer.cpp" $flags -Wl,-rpath,"$prefix/$libdir"
 
 # A simulated camera from the prefix on its own random loopback address.
-for attempt in 1 2 3 4 5 6 7 8; do
-  address=127.$((RANDOM % 254 + 1)).$((RANDOM % 254 + 1)).$((RANDOM % 254 + 1))
-  "$prefix/bin/lvtcamsim" "$address" >"$scratch/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 50); do
-    grep -q "camera at" "$scratch/sim.log" && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  grep -q "camera at" "$scratch/sim.log" && break
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=
-done
-[ -n "$sim_pid" ] || { cat "$scratch/sim.log"; fail "lvtcamsim did not start"; }
+start_lvtcamsim "$prefix/bin/lvtcamsim" "$scratch/sim.log" || fail "lvtcamsim did not start"
+address=$sim_address
 
 for consumer in "$scratch/cmake-build/consumer" "$scratch/consumer-pc"; do
   out=$(env -u LVT_PLUGIN "$consumer" "$address") || fail "$consumer failed: $out"

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "run_manifest.h"
+#include "vyxrec/run_manifest.h"
 #include "vyxhost/camera.h"
 
 namespace vyxview {

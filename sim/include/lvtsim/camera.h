@@ -16,8 +16,13 @@
 #include <vector>
 
 #include "lvtwire/frame_format.h"
+#include "vyxhost/lens.h"
 
 namespace lvtsim {
+
+// The lens the simulated camera renders through unless told otherwise: the nominal pinhole's
+// numbers, but exact for this camera (not nominal), with source saying so.
+vyxhost::LensModel simulatedLens();
 
 struct CameraConfig {
   std::string address = "127.0.0.1";  // bind address for both channels; must be in 127.0.0.0/8
@@ -33,6 +38,8 @@ struct CameraConfig {
   int minFps = 1, maxFps = 30;
   std::map<char, int> imageTypeFor = {{'d', 1}, {'i', 2}};  // image type answered per request byte
   bool realtime = false;  // pace images at the current frame rate instead of as fast as possible
+  // The lens the scene is seen through; a door's built-in simulator hands this to its user.
+  vyxhost::LensModel lens = simulatedLens();
 };
 
 enum class RpcFault {

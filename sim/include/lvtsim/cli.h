@@ -10,7 +10,8 @@ namespace lvtsim {
 
 struct CliOptions {
   CameraConfig camera;
-  std::string replayDir;  // empty = synthetic scene
+  std::string replayDir;         // empty = synthetic scene
+  std::string writeCalibration;  // where to write camera.lens before serving; empty = nowhere
   bool help = false;
 };
 

@@ -1,0 +1,20 @@
+# The last install rule: prints what went where, and for a prefix other than /usr what to point
+# at it. Included at the end of the top-level CMakeLists so that it runs after every other rule.
+get_property(vyx_notes GLOBAL PROPERTY VYX_INSTALL_NOTES)
+install(CODE "
+  set(notes [==[${vyx_notes}]==])
+  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  message(STATUS \"lvt ${PROJECT_VERSION} installed under \${prefix}:\")
+  foreach(note IN LISTS notes)
+    string(REPLACE \"|\" \";\" fields \"\${note}\")
+    list(GET fields 0 what)
+    list(GET fields 1 dir)
+    list(GET fields 2 hint)
+    message(STATUS \"  \${what}: \${prefix}/\${dir}\")
+    if(NOT prefix STREQUAL \"/usr\" AND hint)
+      string(REPLACE \"@PREFIX@\" \"\${prefix}\" hint \"\${hint}\")
+      string(REPLACE \"@DIR@\" \"\${prefix}/\${dir}\" hint \"\${hint}\")
+      message(STATUS \"      \${hint}\")
+    endif()
+  endforeach()
+")
