@@ -714,7 +714,7 @@ TEST(VyxgrabRecording, WriteFailureClosesTheFileWithTheReasonAndKeepsEveryFrameB
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of killing us
-    const rlimit limit{3u << 20, 3u << 20};
+    const rlimit limit{10u << 20, 10u << 20};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(fd, STDOUT_FILENO);
@@ -743,6 +743,45 @@ TEST(VyxgrabRecording, WriteFailureClosesTheFileWithTheReasonAndKeepsEveryFrameB
     for (size_t i = 0; i < frames[n].distance.size(); i += 97)
       ASSERT_EQ(frames[n].distance[i], bigEndianFloat(&wire[4 * i])) << "frame " << n;
   }
+}
+
+// Recordings of two hosts merged: every frame of both kept, in stamp order, the second camera of
+// the same name told apart, and both runs' descriptions kept.
+TEST(VyxgrabRecording, MergeOfTwoRecordingsKeepsEveryFrameInStampOrder) {
+  TempDir scratch;
+  const std::string a = scratch.file("a.mcap"), b = scratch.file("b.mcap"),
+                    rig = scratch.file("rig.mcap");
+  for (const std::string& file : {a, b}) {
+    const GrabRun run = grab(scratch, {"--simulate", "--frames", "6", "--out", file});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+  }
+  const GrabRun merged = grab(scratch, {"--merge", a, b, "--out", rig});
+  ASSERT_EQ(merged.exitCode, 0) << merged.output;
+  EXPECT_NE(merged.output.find("cam0_2"), std::string::npos) << merged.output;
+
+  vyxrec::McapPlayback play(rig);
+  const std::vector<vyxrec::PlaybackFrame> frames = playAll(play);
+  EXPECT_TRUE(play.complete()) << play.stopReason();
+  ASSERT_EQ(play.cameras(), (std::vector<std::string>{"cam0", "cam0_2"}));
+  std::vector<uint32_t> next(2, 0);
+  for (const vyxrec::PlaybackFrame& f : frames) {
+    EXPECT_EQ(f.sequence, next[f.camera]++);
+    EXPECT_EQ(f.raw.size(), kFrameBytes);
+    EXPECT_EQ(f.distance.size(), kImageBytes / 4);
+  }
+  EXPECT_EQ(next, (std::vector<uint32_t>{6, 6}));
+  vyxrec::McapReader reader(rig);
+  vyxrec::McapMessage m;
+  uint64_t lastStamp = 0, messages = 0;
+  while (reader.next(m)) {
+    EXPECT_GE(m.logTime, lastStamp) << "message " << messages;
+    lastStamp = m.logTime;
+    ++messages;
+  }
+  EXPECT_EQ(messages, 2u * (3 * 6 + 1));  // raw, distance, amplitude per frame, one camera_info
+  size_t runs = 0;
+  for (const vyxrec::McapMetadata& m : play.reader().metadata()) runs += m.name == "run";
+  EXPECT_EQ(runs, 2u);
 }
 
 // A recorder killed outright loses at most its open chunk: 8 s into a paced run, at least the

@@ -1,11 +1,13 @@
 #include "convert_recording.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "grab_output.h"
+#include "lvtwire/frame_blocks.h"
 #include "vyxhost/camera.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
@@ -16,7 +18,7 @@ namespace vyxgrab {
 namespace {
 
 // The lens a recording's camera_info describes; the nominal lens when it holds none.
-vyxhost::LensModel recordedLens(const vyxrec::McapPlayback& playback, size_t camera) {
+vyxhost::LensModel recordedLens(vyxrec::McapPlayback& playback, size_t camera) {
   const vyxrec::ros2::CameraInfo* info = playback.cameraInfo(camera);
   if (info == nullptr || info->d.size() != 5) return vyxhost::nominalLens();
   vyxhost::LensModel lens;
@@ -96,6 +98,7 @@ void runConvert(const GrabOptions& o, GrabReport& report) {
       output->frame(frame, converter, report);
       ++report.frames;
       report.frameBytes = frame.raw.size();
+      report.cameraImageTypes = lvtwire::imageTypesInFrame(frame.raw);
       report.columns = frame.description.std.numColumns;
       report.rows = frame.description.std.numRows;
     }

@@ -169,6 +169,10 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
     app.add_option(name, *text);
   }
   app.add_option("--range", ranges)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  std::vector<std::string> merge;
+  app.add_option("--merge", merge)
+      ->expected(1, -1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   // CLI11 wants argv order with the program name first and parses from the back.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -232,6 +236,18 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   }
   for (const std::string& r : ranges) parseRange(r, o.ranges);
   if (o.help || o.version) return o;
+  if (given("--merge")) {
+    o.merge = merge;
+    if (o.simulate || haveAddress || given("--convert"))
+      throw UsageError("--merge joins recordings; it takes no camera and no --convert");
+    if (o.merge.size() < 2) throw UsageError("--merge needs two recordings or more");
+    if (!given("--out") || !recordsToMcap(o))
+      throw UsageError("--merge needs --out NAME.mcap: the recording to write");
+    for (const std::string& m : o.merge) {
+      if (m == o.outDir) throw UsageError("--merge: " + m + " is the --out file as well");
+    }
+    return o;
+  }
   if (given("--convert")) {
     o.convert = convert;
     if (o.convert.empty()) throw UsageError("--convert needs a recording (.mcap)");
@@ -272,6 +288,9 @@ Usage:
   vyxgrab --address HOST [OPTIONS]    grab from the camera at HOST
   vyxgrab --convert FILE.mcap --out DIR [--write LIST]
                                       per-frame files made from a recording
+  vyxgrab --merge A.mcap B.mcap ... --out RIG.mcap
+                                      recordings of several hosts joined in time-stamp order;
+                                      a camera name an earlier file has gets the file's number
 
 Camera:
   --address HOST   the camera's host name or IPv4 address

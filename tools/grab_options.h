@@ -24,6 +24,7 @@ struct GrabOptions {
   std::string replayDir;      // --replay (a folder or an .mcap file), only with --simulate
   bool realtime = false;      // --realtime, only with --simulate
   std::string convert;        // --convert FILE.mcap: per-frame files from a recording
+  std::vector<std::string> merge;  // --merge A.mcap B.mcap ...: joined into --out NAME.mcap
   // --out: a folder of per-frame files, or one recording when it ends in ".mcap".
   std::string outDir = "vyxgrab-frames";
   uint64_t frames = 10;  // 0 = until interrupted

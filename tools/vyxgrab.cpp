@@ -15,6 +15,7 @@
 
 #include "convert_recording.h"
 #include "grab_options.h"
+#include "merge_recordings.h"
 #include "grab_report.h"
 #include "grab_session.h"
 #include "interrupt_watch.h"
@@ -107,6 +108,15 @@ int main(int argc, char** argv) {
   vyxgrab::ProgressLine progress(stderr, ::isatty(STDERR_FILENO) != 0);
   Camera camera;
   try {
+    if (!options.merge.empty()) {
+      report.stage = "merging into " + options.outDir;
+      const vyxgrab::MergeResult merged = vyxgrab::mergeRecordings(options.merge, options.outDir);
+      for (const std::string& note : merged.notes) std::fprintf(stderr, "vyxgrab: %s\n", note.c_str());
+      std::printf("Merged:            %zu recordings, %llu messages, %llu metadata records into %s\n",
+                  options.merge.size(), static_cast<unsigned long long>(merged.messages),
+                  static_cast<unsigned long long>(merged.metadata), options.outDir.c_str());
+      return 0;
+    }
     if (!options.convert.empty()) {
       vyxgrab::runConvert(options, report);
       std::fputs(vyxgrab::formatSummary(report).c_str(), stdout);
