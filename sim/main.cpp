@@ -39,9 +39,9 @@ int main(int argc, char** argv) {
     if (!opt.replayDir.empty()) replay = lvtsim::loadReplay(opt.replayDir);
     // A recording is served at the pace it was recorded at, unless --fps says otherwise.
     if (replay.framesPerSecond > 0 && !opt.fpsGiven) {
-      opt.camera.frontend[lvtwire::frontend::kFps] = std::clamp(
-          static_cast<int32_t>(std::lround(replay.framesPerSecond)), opt.camera.minFps,
-          opt.camera.maxFps);
+      opt.camera.frontend[lvtwire::frontend::kFps] =
+          std::clamp(static_cast<int32_t>(std::lround(replay.framesPerSecond)), opt.camera.minFps,
+                     opt.camera.maxFps);
     }
     lvtsim::Camera camera(opt.camera);
     if (!replay.frames.empty()) camera.setReplay(replay.frames);

@@ -693,7 +693,6 @@ TEST(VyxgrabRun, TermAndHupStopLikeCtrlCWithTheirOwnExitCodes) {
   }
 }
 
-
 // ---- Recordings in one file (--out NAME.mcap) ----
 
 // Every frame of a recording, in order.
@@ -790,8 +789,7 @@ TEST(SlowRecording, GrabberKilledEightSecondsInLeavesItsFirstSixSecondsReadable)
   TempDir scratch;
   const std::string file = scratch.file("killed.mcap");
   const std::string log = scratch.file("output.txt");
-  const pid_t pid =
-      spawnGrab({"--simulate", "--realtime", "--frames", "0", "--out", file}, log);
+  const pid_t pid = spawnGrab({"--simulate", "--realtime", "--frames", "0", "--out", file}, log);
   // Waits for the first frame on the disk, then 8 s of recording.
   for (int i = 0; i < 300 && !fs::exists(file); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

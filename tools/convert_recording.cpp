@@ -73,9 +73,9 @@ void runConvert(const GrabOptions& o, GrabReport& report) {
         const auto& names = playback.cameras();
         for (size_t c = 0; c < names.size(); ++c)
           if (names[c] == o.name) camera = c;
-        const vyxhost::LensModel lens =
-            o.calibration.empty() ? recordedLens(playback, camera)
-                                  : vyxhost::readCalibration(o.calibration);
+        const vyxhost::LensModel lens = o.calibration.empty()
+                                            ? recordedLens(playback, camera)
+                                            : vyxhost::readCalibration(o.calibration);
         run.tool = "vyxgrab";
         run.toolVersion = VYXGRAB_VERSION;
         run.pluginPath = converter.plugin().path();
@@ -102,8 +102,7 @@ void runConvert(const GrabOptions& o, GrabReport& report) {
       report.columns = frame.description.std.numColumns;
       report.rows = frame.description.std.numRows;
     }
-    if (report.frames == 0)
-      throw std::runtime_error(o.convert + " holds no raw frames to convert");
+    if (report.frames == 0) throw std::runtime_error(o.convert + " holds no raw frames to convert");
     vyxhost::Counters counters;
     counters.frames = report.frames;
     report.stage = "writing the manifest";

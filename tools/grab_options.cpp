@@ -79,8 +79,8 @@ bool parseFloat(const std::string& text, float& out) {
 float parseFilterValue(const std::string& option, const std::string& text) {
   float v = 0;
   if (!parseFloat(text, v) || v < 0)
-    throw UsageError(option + " needs a number of at least 0 (0 turns the test off), not '" +
-                     text + "'");
+    throw UsageError(option + " needs a number of at least 0 (0 turns the test off), not '" + text +
+                     "'");
   return v;
 }
 
@@ -132,8 +132,8 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   GrabOptions o;
   o.pluginPath = defaultPlugin;
   // Values are taken as text and checked below, so that every message says what is wanted.
-  std::string address, replay, plugin, out, frames, itime0, itime1, fps, zoom, write, name,
-      convert, calibration, minAmplitude, saturation, minDistance, maxDistance, flying, median;
+  std::string address, replay, plugin, out, frames, itime0, itime1, fps, zoom, write, name, convert,
+      calibration, minAmplitude, saturation, minDistance, maxDistance, flying, median;
   bool noFilters = false;
   std::vector<std::string> ranges;
   CLI::App app("vyxgrab");
@@ -189,7 +189,8 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   }
   if (given("--replay")) {
     o.replayDir = replay;
-    if (o.replayDir.empty()) throw UsageError("--replay needs a recording: a folder or an .mcap file");
+    if (o.replayDir.empty())
+      throw UsageError("--replay needs a recording: a folder or an .mcap file");
   }
   if (given("--plugin")) {
     o.pluginPath = plugin;
@@ -208,11 +209,12 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   if (given("--write")) o.write = parseWrite(write, o.ply);
   if (given("--name")) {
     o.name = name;
-    if (o.name.empty() || o.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") !=
-                              std::string::npos)
-      throw UsageError("--name needs letters, digits and '_' only (it becomes a topic name), not '" +
-                       name + "'");
+    if (o.name.empty() ||
+        o.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
+      throw UsageError(
+          "--name needs letters, digits and '_' only (it becomes a topic name), not '" + name +
+          "'");
   }
   if (given("--calibration")) {
     o.calibration = calibration;
@@ -225,8 +227,8 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   if (given("--max-distance")) f.maxDistance = parseFilterValue("--max-distance", maxDistance);
   if (given("--flying")) f.flyingThreshold = parseFilterValue("--flying", flying);
   if (given("--temporal-median")) {
-    f.temporalMedian = static_cast<int>(parseNumber(
-        "--temporal-median", median, 0, vyxhost::FilterSettings::kMaxTemporalMedian));
+    f.temporalMedian = static_cast<int>(
+        parseNumber("--temporal-median", median, 0, vyxhost::FilterSettings::kMaxTemporalMedian));
   }
   if (noFilters) f.enabled = false;
   try {

@@ -20,10 +20,10 @@ struct GrabOptions {
   std::string pluginPath;  // --plugin, or the default given to the parser (empty: search)
   std::string address;     // --address; empty with --simulate
   bool simulate = false;
-  std::string name = "cam0";  // --name: the camera's name in a recording
-  std::string replayDir;      // --replay (a folder or an .mcap file), only with --simulate
-  bool realtime = false;      // --realtime, only with --simulate
-  std::string convert;        // --convert FILE.mcap: per-frame files from a recording
+  std::string name = "cam0";       // --name: the camera's name in a recording
+  std::string replayDir;           // --replay (a folder or an .mcap file), only with --simulate
+  bool realtime = false;           // --realtime, only with --simulate
+  std::string convert;             // --convert FILE.mcap: per-frame files from a recording
   std::vector<std::string> merge;  // --merge A.mcap B.mcap ...: joined into --out NAME.mcap
   // --out: a folder of per-frame files, or one recording when it ends in ".mcap".
   std::string outDir = "vyxgrab-frames";
@@ -31,8 +31,8 @@ struct GrabOptions {
   std::optional<uint32_t> itime0, itime1, fps;
   uint32_t zoom = 4;
   OutputSelection write;
-  bool ply = false;                // --write ply: the frame's valid points
-  std::string calibration;         // --calibration FILE; empty: the simulator's or nominal lens
+  bool ply = false;                 // --write ply: the frame's valid points
+  std::string calibration;          // --calibration FILE; empty: the simulator's or nominal lens
   vyxhost::FilterSettings filters;  // for the points; --no-filters turns them off
   std::map<std::string, FixedRange> ranges;  // by image type name ("distance", ...)
   bool overwrite = false;                    // --overwrite: replace the run already in --out

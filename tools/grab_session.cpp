@@ -145,7 +145,8 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
   const std::string pluginPath = vyxhost::findPlugin(o.pluginPath);
   report.stage = "reading the calibration " + o.calibration;
   std::optional<vyxhost::LensModel> lens = chooseLens(o, hooks);
-  report.stage = "creating the output " + o.outDir;
+  report.stage =
+      (recordsToMcap(o) ? "creating the recording " : "creating the output directory ") + o.outDir;
   std::unique_ptr<GrabOutput> output = recordsToMcap(o) ? makeMcapOutput(o) : makeFolderOutput(o);
 
   report.stage = "loading the plug-in " + pluginPath;

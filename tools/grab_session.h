@@ -10,8 +10,8 @@
 
 #include "grab_options.h"
 #include "grab_report.h"
-#include "vyxhost/lens.h"
 #include "progress_line.h"
+#include "vyxhost/lens.h"
 #include "wait_note.h"
 
 namespace vyxgrab {

@@ -1,7 +1,7 @@
-// --out NAME.mcap: the frames of one camera in one recording (vyxrec::McapRecorder): raw data for an
-// exact replay, distance and amplitude as the plug-in converts them, the lens as camera_info, the
-// run's description first and the counters last. A failed grab closes the file properly, the reason
-// in its last metadata record.
+// --out NAME.mcap: the frames of one camera in one recording (vyxrec::McapRecorder): raw data for
+// an exact replay, distance and amplitude as the plug-in converts them, the lens as camera_info,
+// the run's description first and the counters last. A failed grab closes the file properly, the
+// reason in its last metadata record.
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
@@ -62,11 +62,10 @@ class McapOutput : public GrabOutput {
     report.stage = "recording frame " + std::to_string(frame.sequence) + " into " + o_.outDir;
     info_.stampNs = static_cast<uint64_t>(frame.utcNs);
     recorder_->cameraInfo(camera_, info_);
-    recorder_->record(camera_, {static_cast<uint64_t>(frame.utcNs), &frame.description,
-                                frame.raw.data(), frame.raw.size(),
-                                haveDistance ? distance_.data() : nullptr,
-                                haveAmplitude ? amplitude_.data() : nullptr, shape.columns,
-                                shape.rows});
+    recorder_->record(camera_,
+                      {static_cast<uint64_t>(frame.utcNs), &frame.description, frame.raw.data(),
+                       frame.raw.size(), haveDistance ? distance_.data() : nullptr,
+                       haveAmplitude ? amplitude_.data() : nullptr, shape.columns, shape.rows});
     report.files = 1;
     report.fileBytes = fileSize(o_.outDir);
   }
@@ -125,16 +124,16 @@ std::unique_ptr<GrabOutput> makeMcapOutput(const GrabOptions& options) {
 }
 
 std::string countersJson(const vyxhost::Counters& c, const vyxrec::Settings& readBack) {
-  nlohmann::json j = {{"frames", c.frames},       {"image_blocks", c.imageBlocks},
-                      {"stalls", c.stalls},       {"losses", c.losses},
+  nlohmann::json j = {{"frames", c.frames},         {"image_blocks", c.imageBlocks},
+                      {"stalls", c.stalls},         {"losses", c.losses},
                       {"reconnects", c.reconnects}, {"last_latency_s", c.lastLatencySeconds}};
   j["retried_images"] = c.retriedImages ? nlohmann::json(*c.retriedImages) : nlohmann::json();
   auto value = [](const std::optional<int64_t>& v) {
     return v ? nlohmann::json(*v) : nlohmann::json();
   };
-  j["settings_read_back"] = {
-      {"itime0", value(readBack.itime0)}, {"itime1", value(readBack.itime1)},
-      {"fps", value(readBack.fps)}};
+  j["settings_read_back"] = {{"itime0", value(readBack.itime0)},
+                             {"itime1", value(readBack.itime1)},
+                             {"fps", value(readBack.fps)}};
   return j.dump();
 }
 

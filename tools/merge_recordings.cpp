@@ -26,7 +26,7 @@ struct Input {
   std::unique_ptr<vyxrec::McapReader> reader;
   vyxrec::McapMessage head;
   bool hasHead = false;
-  std::map<uint16_t, uint16_t> channels;   // input channel id -> output
+  std::map<uint16_t, uint16_t> channels;       // input channel id -> output
   std::map<std::string, std::string> renamed;  // camera name -> name in the output
 };
 

@@ -15,10 +15,10 @@
 
 #include "convert_recording.h"
 #include "grab_options.h"
-#include "merge_recordings.h"
 #include "grab_report.h"
 #include "grab_session.h"
 #include "interrupt_watch.h"
+#include "merge_recordings.h"
 #include "progress_line.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
@@ -111,10 +111,12 @@ int main(int argc, char** argv) {
     if (!options.merge.empty()) {
       report.stage = "merging into " + options.outDir;
       const vyxgrab::MergeResult merged = vyxgrab::mergeRecordings(options.merge, options.outDir);
-      for (const std::string& note : merged.notes) std::fprintf(stderr, "vyxgrab: %s\n", note.c_str());
-      std::printf("Merged:            %zu recordings, %llu messages, %llu metadata records into %s\n",
-                  options.merge.size(), static_cast<unsigned long long>(merged.messages),
-                  static_cast<unsigned long long>(merged.metadata), options.outDir.c_str());
+      for (const std::string& note : merged.notes)
+        std::fprintf(stderr, "vyxgrab: %s\n", note.c_str());
+      std::printf(
+          "Merged:            %zu recordings, %llu messages, %llu metadata records into %s\n",
+          options.merge.size(), static_cast<unsigned long long>(merged.messages),
+          static_cast<unsigned long long>(merged.metadata), options.outDir.c_str());
       return 0;
     }
     if (!options.convert.empty()) {

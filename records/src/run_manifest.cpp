@@ -33,18 +33,18 @@ Settings settingsFromJson(const json& j) {
 }
 
 json runToJson(const RunInfo& r) {
-  json j = {{"format", kManifestFormat},
-            {"format_version", kManifestVersion},
-            {"tool", r.tool},
-            {"tool_version", r.toolVersion},
-            {"plugin", {{"path", r.pluginPath}, {"interface_version", r.interfaceVersion}}},
-            {"camera",
-             {{"address", r.address},
-              {"simulated", r.simulated},
-              {"replay", r.replay.empty() ? json(nullptr) : json(r.replay)}}},
-            {"settings",
-             {{"requested", settingsToJson(r.requested)},
-              {"read_back", settingsToJson(r.readBack)}}}};
+  json j = {
+      {"format", kManifestFormat},
+      {"format_version", kManifestVersion},
+      {"tool", r.tool},
+      {"tool_version", r.toolVersion},
+      {"plugin", {{"path", r.pluginPath}, {"interface_version", r.interfaceVersion}}},
+      {"camera",
+       {{"address", r.address},
+        {"simulated", r.simulated},
+        {"replay", r.replay.empty() ? json(nullptr) : json(r.replay)}}},
+      {"settings",
+       {{"requested", settingsToJson(r.requested)}, {"read_back", settingsToJson(r.readBack)}}}};
   if (!r.calibration.empty()) j["calibration"] = json::parse(r.calibration);
   if (!r.filters.empty()) j["filters"] = json::parse(r.filters);
   return j;

@@ -33,8 +33,8 @@ ReplayRecording loadMcap(const std::string& path) {
     try {
       splitFrame(frame.raw);
     } catch (const std::invalid_argument& e) {
-      throw vyxrec::RecordingError(path, "raw frame " + std::to_string(frame.sequence) + ": " +
-                                             e.what());
+      throw vyxrec::RecordingError(path,
+                                   "raw frame " + std::to_string(frame.sequence) + ": " + e.what());
     }
     if (out.frames.empty()) first = frame.stampNs;
     last = frame.stampNs;
@@ -42,8 +42,8 @@ ReplayRecording loadMcap(const std::string& path) {
   }
   if (out.frames.empty()) throw vyxrec::RecordingError(path, "holds no raw frames to replay");
   if (out.frames.size() > 1 && last > first)
-    out.framesPerSecond = static_cast<double>(out.frames.size() - 1) * 1e9 /
-                          static_cast<double>(last - first);
+    out.framesPerSecond =
+        static_cast<double>(out.frames.size() - 1) * 1e9 / static_cast<double>(last - first);
   return out;
 }
 

@@ -70,7 +70,8 @@ std::string manifestPath(const std::string& dir);
 // The run's description alone (run.json without "frames"), for a recording's metadata.
 std::string runInfoJson(const RunInfo& run);
 // Writes DIR/run.json through a temporary file and a rename, so a reader never
-// sees half a manifest; a failed write leaves no temporary file. Throws std::runtime_error naming the file.
+// sees half a manifest; a failed write leaves no temporary file. Throws std::runtime_error naming
+// the file.
 void writeManifest(const std::string& dir, const Manifest& m);
 // Throws std::runtime_error naming the file and what is wrong with it.
 Manifest readManifest(const std::string& dir);
