@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
