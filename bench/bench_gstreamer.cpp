@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,6 +51,7 @@ class BatchGate {
     if (!changed_.wait_for(hold, std::chrono::minutes(1), [&] { return held_; })) return false;
     out.wall = (end_.wall - start_.wall) / frames;
     out.cpu = (end_.cpu - start_.cpu) / frames;
+    out.processCpu = (end_.processCpu - start_.processCpu) / frames;
     return true;
   }
   void open() {
@@ -151,28 +153,41 @@ int main(int argc, char** argv) {
     return true;
   };
 
-  BatchGate gate;
+  // MEASUREMENT ONLY: the element grabbing on its streaming thread, and on a fetching thread.
+  BatchGate gate, fetcherGate;
+  setenv("LVTSRC_FETCHER", "1", 1);
+  GstElement* fetcherElement =
+      launch("lvtsrc address=" + address + " ! fakesink name=sink sync=false", fetcherGate);
+  unsetenv("LVTSRC_FETCHER");
   GstElement* element =
       launch("lvtsrc address=" + address + " ! fakesink name=sink sync=false", gate);
-  if (element == nullptr) return 1;
+  if (element == nullptr || fetcherElement == nullptr) return 1;
   std::vector<double> ratio, ratioEvery, elementFps, loopFps, everyFps, elementCpu, loopCpu;
+  std::vector<double> fetcherRatio, fetcherFps, fetcherCpu, elementProc, fetcherProc, loopProc;
   for (int pair = 0; pair < kPairs; ++pair) {
-    vyxbench::PerFrame e, l, v;
-    if (!gate.run(kBatch, e)) {
+    vyxbench::PerFrame e, f, l, v;
+    if (!gate.run(kBatch, e) || !fetcherGate.run(kBatch, f)) {
       std::fprintf(stderr, "lvtsrc delivered no frames\n");
       return 1;
     }
     vyxbench::timeFrames(kBatch, grabOne, l);
     vyxbench::timeFrames(kBatch, grabEvery, v);
     ratio.push_back(l.wall / e.wall);
+    fetcherRatio.push_back(l.wall / f.wall);
     ratioEvery.push_back(v.wall / e.wall);
     elementFps.push_back(1 / e.wall);
+    fetcherFps.push_back(1 / f.wall);
     loopFps.push_back(1 / l.wall);
     everyFps.push_back(1 / v.wall);
     elementCpu.push_back(e.cpu);
+    fetcherCpu.push_back(f.cpu);
     loopCpu.push_back(l.cpu);
+    elementProc.push_back(e.processCpu);
+    fetcherProc.push_back(f.processCpu);
+    loopProc.push_back(l.processCpu);
   }
   finish(element, gate);
+  finish(fetcherElement, fetcherGate);
 
   // The element's own simulated camera, paced at its frame rate.
   BatchGate pacedGate;
@@ -201,6 +216,12 @@ int main(int argc, char** argv) {
   printFigure("ratio lvtsrc / vyxgrab's loop", ratioEvery, "x  ", 1);
   printFigure("lvtsrc CPU per frame (streaming thread)", elementCpu, "us ", 1e6);
   printFigure("grab loop CPU per frame (its thread)", loopCpu, "us ", 1e6);
+  printFigure("FETCHER lvtsrc frames/s", fetcherFps, "fps", 1);
+  printFigure("FETCHER ratio / grab loop", fetcherRatio, "x  ", 1);
+  printFigure("FETCHER CPU per frame (streaming thread)", fetcherCpu, "us ", 1e6);
+  printFigure("process CPU per frame: lvtsrc", elementProc, "us ", 1e6);
+  printFigure("process CPU per frame: FETCHER lvtsrc", fetcherProc, "us ", 1e6);
+  printFigure("process CPU per frame: grab loop", loopProc, "us ", 1e6);
   std::printf("  %-44s %10.2f fps against the camera's %u: %.3fx\n",
               "lvtsrc simulate=true (paced camera)", 1 / paced.wall, cameraRate,
               (1 / paced.wall) / cameraRate);

@@ -1,6 +1,6 @@
-// The element's camera: an optional simulated camera on a free loopback address, the camera
-// session opened on it with the element's settings, and the frames fetched ahead. Plain C++
-// with no GStreamer types, so that it can be reasoned about on its own.
+// The element's camera: an optional simulated camera on a free loopback address and the camera
+// session opened on it with the element's settings. Plain C++ with no GStreamer types, so that it
+// can be reasoned about on its own.
 #pragma once
 
 #include <cstdint>
@@ -45,14 +45,24 @@ class CameraLink {
   // The address the camera was opened at (the simulator's own when simulating).
   const std::string& address() const { return camera_->address(); }
   vyxhost::Camera& camera() { return *camera_; }
-  FrameFetcher& frames() { return *fetcher_; }
   const vyxhost::ImageShape& firstShape() const { return firstShape_; }
   const OpenedValues& opened() const { return opened_; }
+
+  // The next frame into frame (its buffer reused): frame 0 first, then straight from the camera
+  // on the calling thread. Returns false when interrupted; throws the session's CameraError.
+  bool next(vyxhost::Frame& frame);
+  // Ends a next() waiting on another thread. closing: the element is stopping, so the camera is
+  // closed (a silent camera's grab then ends within the plug-in's bound); otherwise (a pause or
+  // a flush) a grab under way ends with the camera's next frame.
+  void interrupt(bool closing);
+  void resume();
 
  private:
   std::unique_ptr<lvtsim::EmbeddedCamera> simulator_;
   std::shared_ptr<vyxhost::Camera> camera_;
-  std::unique_ptr<FrameFetcher> fetcher_;
+  vyxhost::Frame first_;
+  bool firstTaken_ = false;
+  std::unique_ptr<FrameFetcher> fetcher_;  // MEASUREMENT ONLY: the fetching thread's design
   vyxhost::ImageShape firstShape_;
   OpenedValues opened_;
 };

@@ -72,12 +72,20 @@ GType imageEnumType() {
 }
 
 // The property's nick names the host's output type ("distance" is VYX_TYPE_10001).
-uint32_t outputTypeOf(Image image) {
+uint32_t lookUpOutputType(Image image) {
   auto* images = static_cast<GEnumClass*>(g_type_class_ref(imageEnumType()));
   const GEnumValue* value = g_enum_get_value(images, static_cast<gint>(image));
   const vyxhost::OutputType* type = value ? vyxhost::findOutputType(value->value_nick) : nullptr;
   g_type_class_unref(images);
   return type != nullptr ? type->code : VYX_TYPE_10001;
+}
+
+// Looked up once per process: create() asks for every frame.
+uint32_t outputTypeOf(Image image) {
+  static const uint32_t types[] = {lookUpOutputType(Image::Distance),
+                                   lookUpOutputType(Image::Amplitude),
+                                   lookUpOutputType(Image::Intensity)};
+  return types[static_cast<int>(image)];
 }
 
 GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
@@ -206,7 +214,6 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
     // A value the camera refuses is an error of the pipeline, as it would be at the start.
     GST_ELEMENT_ERROR(GST_LVT_SRC(object), RESOURCE, SETTINGS,
                       ("The camera refused %s: %s", pspec->name, refusal.c_str()), (nullptr));
-    link->frames().interrupt();  // the streaming thread ends the stream now
   }
 }
 
@@ -343,19 +350,22 @@ std::shared_ptr<lvtgst::CameraLink> linkOf(State& st) {
   return st.link;
 }
 
-// A pause, a flush or going to NULL: the streaming thread stops waiting for a frame at once;
-// the camera's fetching goes on (or, at NULL, ends with the closing).
+// A pause, a flush or going to NULL: the streaming thread stops waiting for a frame. Stopping
+// closes the camera, which ends a grab under way at once, or within the plug-in's bound for a
+// camera that stopped answering; a pause lets the grab under way end with the camera's next
+// frame, which is then dropped.
 gboolean unlock(GstBaseSrc* base) {
   State& st = stateOf(base);
   st.flushing = true;
-  if (const auto link = linkOf(st)) link->frames().interrupt();
+  const bool stopping = GST_STATE_TARGET(base) <= GST_STATE_READY;
+  if (const auto link = linkOf(st)) link->interrupt(stopping);
   return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base) {
   State& st = stateOf(base);
   st.flushing = false;
-  if (const auto link = linkOf(st)) link->frames().resume();
+  if (const auto link = linkOf(st)) link->resume();
   return TRUE;
 }
 
@@ -398,7 +408,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   if (!link) return GST_FLOW_FLUSHING;
   vyxhost::ImageShape shape;
   try {
-    if (!link->frames().take(st.frame)) {
+    if (!link->next(st.frame) || st.flushing) {  // a frame that waited through a pause is stale
       const std::lock_guard<std::mutex> hold(st.lock);
       return st.failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
     }
@@ -412,6 +422,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   const GstClockTime pts = arrivalTime(GST_ELEMENT(push), st.frame);
 
   std::unique_lock<std::mutex> hold(st.lock);
+  if (st.failed) return GST_FLOW_ERROR;  // a setting was refused meanwhile: already posted
   const double scale = st.scale;
   const unsigned fps = st.rate;
   const bool newCaps = shape.columns != st.columns || shape.rows != st.rows || fps != st.fps;
