@@ -164,6 +164,12 @@ TEST(LvtSrc, SamplesFollowTheRoundingRuleAtTheEdges) {
   std::mt19937 random(7);  // NOLINT(cert-msc51-cpp): the same values every run
   std::uniform_real_distribution<float> spread(-2.0f, 70.0f);
   for (int i = 0; i < 1000; ++i) values.push_back(i % 97 == 0 ? std::nanf("") : spread(random));
+  // Values whose product with 1000 lies on a half, or a float's step beside it: where rounding in
+  // single precision alone would go the wrong way.
+  for (int i = 0; i < 400; ++i) {
+    const auto half = static_cast<float>((i * 163.0 + 0.5) / 1000.0);
+    values.insert(values.end(), {std::nextafter(half, 0.0f), half, std::nextafter(half, 1e9f)});
+  }
   for (double scale : {1000.0, 1.0}) {
     std::vector<uint8_t> out(values.size() * 2);
     lvtgst::toSamplesLE(values.data(), values.size(), scale, out.data());
