@@ -157,10 +157,10 @@ int main(int argc, char** argv) {
   BatchGate gate, fetcherGate;
   setenv("LVTSRC_FETCHER", "1", 1);
   GstElement* fetcherElement =
-      launch("lvtsrc address=" + address + " ! fakesink name=sink sync=false", fetcherGate);
+      launch("lvtsrc address=" + address + " filters=false ! fakesink name=sink sync=false", fetcherGate);
   unsetenv("LVTSRC_FETCHER");
   GstElement* element =
-      launch("lvtsrc address=" + address + " ! fakesink name=sink sync=false", gate);
+      launch("lvtsrc address=" + address + " filters=false ! fakesink name=sink sync=false", gate);
   if (element == nullptr || fetcherElement == nullptr) return 1;
   std::vector<double> ratio, ratioEvery, elementFps, loopFps, everyFps, elementCpu, loopCpu;
   std::vector<double> fetcherRatio, fetcherFps, fetcherCpu, elementProc, fetcherProc, loopProc;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "camera_link.h"
+#include "distance_filter.h"
 #include "output_pool.h"
 #include "sample_scaling.h"
 #include "vyxdatadescription.h"
@@ -35,6 +36,7 @@ enum Property : guint {
   PROP_ITIME1,
   PROP_FPS,
   PROP_SCALE,
+  PROP_FILTERS,
 };
 
 constexpr double kDefaultScale = 1000.0;
@@ -46,6 +48,7 @@ struct State {
   lvtgst::CameraSettings settings;
   Image image = Image::Distance;
   double scale = kDefaultScale;
+  bool filters = true;  // unusable distances become 0
   std::shared_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
   // What the caps say now.
   unsigned columns = 0, rows = 0, fps = 0;
@@ -56,6 +59,7 @@ struct State {
   // The streaming thread's alone.
   vyxhost::Frame frame;
   std::vector<float> values;
+  lvtgst::DistanceFilter filter;
 };
 
 GType imageEnumType() {
@@ -206,6 +210,9 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
       }
       break;
     }
+    case PROP_FILTERS:
+      st.filters = g_value_get_boolean(value);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
   }
@@ -245,6 +252,9 @@ void getProperty(GObject* object, guint propId, GValue* value, GParamSpec* pspec
       break;
     case PROP_SCALE:
       g_value_set_double(value, st.scale);
+      break;
+    case PROP_FILTERS:
+      g_value_set_boolean(value, st.filters);
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
@@ -399,11 +409,13 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   // The link stays: stop() only comes once this thread has left create().
   std::shared_ptr<lvtgst::CameraLink> link;
   Image image = Image::Distance;
+  bool filters = false;
   {
     const std::lock_guard<std::mutex> hold(st.lock);
     if (st.failed) return GST_FLOW_ERROR;  // already posted
     link = st.link;
     image = st.image;
+    filters = st.filters;
   }
   if (!link) return GST_FLOW_FLUSHING;
   vyxhost::ImageShape shape;
@@ -413,6 +425,9 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
       return st.failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
     }
     shape = lvtgst::toFloats(link->camera(), outputTypeOf(image), st.frame, st.values);
+    if (filters && image == Image::Distance) {
+      st.filter.apply(link->camera(), st.frame, shape, st.values.data());
+    }
   } catch (const std::exception& e) {
     if (st.flushing) return GST_FLOW_FLUSHING;
     GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", e.what()),
@@ -538,6 +553,15 @@ static void gst_lvt_src_class_init(GstLvtSrcClass* klass) {
                           "amplitude and intensity: a multiplier. Scaled values are rounded and "
                           "clamped to 1..65535; NaN and negative values become 0",
                           G_MINDOUBLE, G_MAXDOUBLE, kDefaultScale, liveFlags));
+
+  g_object_class_install_property(
+      gobject, PROP_FILTERS,
+      g_param_spec_boolean("filters", "Filters",
+                           "Time-of-flight filters on the distance image, with the defaults every "
+                           "tool uses: pixels with too little light, a full sensor, a distance "
+                           "out of range or a jump at a depth edge (flying pixels) become 0. The "
+                           "amplitude and intensity images are never filtered",
+                           TRUE, liveFlags));
 
   gst_element_class_set_static_metadata(
       element, "lvt camera source", "Source/Video",
