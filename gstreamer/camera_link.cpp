@@ -1,6 +1,5 @@
 #include "camera_link.h"
 
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -32,44 +31,26 @@ CameraLink::CameraLink(const CameraSettings& settings, uint32_t outputType) {
   if (settings.itime0 != 0) camera_->setIntegrationTime(0, settings.itime0);
   if (settings.itime1 != 0) camera_->setIntegrationTime(1, settings.itime1);
   if (settings.fps != 0) camera_->setFrameRate(settings.fps);
-  // Read before the fetching starts, which keeps the camera busy.
+  // Read before grabbing starts, which keeps the camera busy.
   opened_ = {camera_->integrationTime(0), camera_->integrationTime(1), camera_->frameRate()};
   camera_->grab(first_);
   std::vector<float> values;
   firstShape_ = toFloats(*camera_, outputType, first_, values);
-  if (std::getenv("LVTSRC_FETCHER") != nullptr) {
-    fetcher_ = std::make_unique<FrameFetcher>(camera_, std::move(first_));
-  }
 }
 
 CameraLink::~CameraLink() {
-  fetcher_.reset();
   camera_->close();  // returns at once when a grab waits for a silent camera
   camera_.reset();
   simulator_.reset();
 }
 
-bool CameraLink::next(vyxhost::Frame& frame) {
-  if (fetcher_) return fetcher_->take(frame);
+void CameraLink::next(vyxhost::Frame& frame) {
   if (!firstTaken_) {
     firstTaken_ = true;
     std::swap(frame, first_);
-    return true;
+    return;
   }
   camera_->grab(frame);
-  return true;
-}
-
-void CameraLink::interrupt(bool closing) {
-  if (fetcher_) {
-    fetcher_->interrupt();
-  } else if (closing) {
-    camera_->close();
-  }
-}
-
-void CameraLink::resume() {
-  if (fetcher_) fetcher_->resume();
 }
 
 vyxhost::ImageShape toFloats(const vyxhost::Camera& camera, uint32_t outputType,

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "frame_fetcher.h"
 #include "vyxhost/camera.h"
 
 namespace lvtsim {
@@ -49,20 +48,18 @@ class CameraLink {
   const OpenedValues& opened() const { return opened_; }
 
   // The next frame into frame (its buffer reused): frame 0 first, then straight from the camera
-  // on the calling thread. Returns false when interrupted; throws the session's CameraError.
-  bool next(vyxhost::Frame& frame);
-  // Ends a next() waiting on another thread. closing: the element is stopping, so the camera is
-  // closed (a silent camera's grab then ends within the plug-in's bound); otherwise (a pause or
-  // a flush) a grab under way ends with the camera's next frame.
-  void interrupt(bool closing);
-  void resume();
+  // on the calling thread, with no thread or lock between. Throws the session's CameraError.
+  void next(vyxhost::Frame& frame);
+  // Ends a next() waiting on another thread: the camera is closed, so a grab under way ends at
+  // once, or within the plug-in's bound for a camera that stopped answering. For stopping only;
+  // a pause or a flush lets the grab end with the camera's next frame.
+  void interrupt() { camera_->close(); }
 
  private:
   std::unique_ptr<lvtsim::EmbeddedCamera> simulator_;
   std::shared_ptr<vyxhost::Camera> camera_;
   vyxhost::Frame first_;
   bool firstTaken_ = false;
-  std::unique_ptr<FrameFetcher> fetcher_;  // MEASUREMENT ONLY: the fetching thread's design
   vyxhost::ImageShape firstShape_;
   OpenedValues opened_;
 };

@@ -8,9 +8,8 @@ void DistanceFilter::apply(const vyxhost::Camera& camera, const vyxhost::Frame& 
                            const vyxhost::ImageShape& shape, float* distance) {
   const size_t pixels = shape.pixels();
   if (!filter_ || shape.columns != shape_.columns || shape.rows != shape_.rows) {
-    filter_ = std::make_unique<vyxhost::TofFilter>(vyxhost::FilterSettings{},
-                                                   static_cast<int>(shape.columns),
-                                                   static_cast<int>(shape.rows));
+    filter_ = std::make_unique<vyxhost::TofFilter>(
+        vyxhost::FilterSettings{}, static_cast<int>(shape.columns), static_cast<int>(shape.rows));
     shape_ = shape;
     amplitude_.resize(pixels);
     valid_.resize(pixels);

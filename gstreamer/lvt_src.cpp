@@ -48,7 +48,7 @@ struct State {
   lvtgst::CameraSettings settings;
   Image image = Image::Distance;
   double scale = kDefaultScale;
-  bool filters = true;  // unusable distances become 0
+  bool filters = true;                       // unusable distances become 0
   std::shared_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
   // What the caps say now.
   unsigned columns = 0, rows = 0, fps = 0;
@@ -367,15 +367,15 @@ std::shared_ptr<lvtgst::CameraLink> linkOf(State& st) {
 gboolean unlock(GstBaseSrc* base) {
   State& st = stateOf(base);
   st.flushing = true;
-  const bool stopping = GST_STATE_TARGET(base) <= GST_STATE_READY;
-  if (const auto link = linkOf(st)) link->interrupt(stopping);
+  if (GST_STATE_TARGET(base) <= GST_STATE_READY) {
+    if (const auto link = linkOf(st)) link->interrupt();
+  }
   return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base) {
   State& st = stateOf(base);
   st.flushing = false;
-  if (const auto link = linkOf(st)) link->resume();
   return TRUE;
 }
 
@@ -385,8 +385,7 @@ gboolean decideAllocation(GstBaseSrc* base, GstQuery* query) {
          GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->decide_allocation(base, query);
 }
 
-// The pipeline's running time when the frame arrived (vyxpUpdate returned), which may have been
-// a while ago since frames are fetched ahead.
+// The pipeline's running time when the frame arrived (vyxpUpdate returned).
 GstClockTime arrivalTime(GstElement* element, const vyxhost::Frame& frame) {
   GstClock* clock = gst_element_get_clock(element);
   if (clock == nullptr) return GST_CLOCK_TIME_NONE;
@@ -420,7 +419,8 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   if (!link) return GST_FLOW_FLUSHING;
   vyxhost::ImageShape shape;
   try {
-    if (!link->next(st.frame) || st.flushing) {  // a frame that waited through a pause is stale
+    link->next(st.frame);
+    if (st.flushing) {  // a frame that waited through a pause is stale
       const std::lock_guard<std::mutex> hold(st.lock);
       return st.failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
     }
