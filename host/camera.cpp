@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -70,36 +71,17 @@ PluginCache& pluginCache() {
 
 }  // namespace
 
+// In the order of the enumerations.
 const char* stateName(CameraState state) {
-  switch (state) {
-    case CameraState::Streaming:
-      return "streaming";
-    case CameraState::Stalled:
-      return "stalled";
-    case CameraState::Lost:
-      return "lost";
-    case CameraState::Reconnecting:
-      return "reconnecting";
-    case CameraState::Closed:
-      return "closed";
-  }
-  return "unknown";
+  static const char* const names[] = {"streaming", "stalled", "lost", "reconnecting", "closed"};
+  const auto i = static_cast<size_t>(state);
+  return i < std::size(names) ? names[i] : "unknown";
 }
 
 const char* failureName(FailureKind kind) {
-  switch (kind) {
-    case FailureKind::Stalled:
-      return "stalled";
-    case FailureKind::Lost:
-      return "lost";
-    case FailureKind::Refused:
-      return "refused";
-    case FailureKind::InvalidAddress:
-      return "invalid address";
-    case FailureKind::Other:
-      return "failed";
-  }
-  return "failed";
+  static const char* const names[] = {"stalled", "lost", "refused", "invalid address", "failed"};
+  const auto i = static_cast<size_t>(kind);
+  return i < std::size(names) ? names[i] : "failed";
 }
 
 CameraError::CameraError(FailureKind kind, const std::string& call, int code, std::string text,
@@ -566,7 +548,7 @@ void Camera::grab(Frame& frame) {
     if (code == VYX_OK) {
       frame.sequence = m.sequence++;
       ++m.counters.frames;
-      m.counters.imageBlocks += lvtwire::imageTypesInFrame(frame.raw).size();
+      m.counters.imageBlocks += lvtwire::imageBlockCount(frame.raw);
       m.counters.lastLatencySeconds = frame.latencySeconds;
       m.lastFrameAt = Clock::now();
     } else if (!closeNow) {
