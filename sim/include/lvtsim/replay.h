@@ -13,8 +13,8 @@ namespace lvtsim {
 std::vector<std::vector<uint8_t>> splitFrame(const std::vector<uint8_t>& frame);
 
 // Loads the raw frames of a recording folder (see vyxrec/recording.h: run.json's order, else the
-// bare frame_*.raw files), each checked with splitFrame. Throws std::runtime_error (a
-// vyxrec::RecordingMissing or RecordingDamaged) naming what is wrong.
+// bare frame_*.raw files), each checked with splitFrame. Throws vyxrec::RecordingError naming
+// the file at fault (vyxrec::RecordingMissing when DIR is not there).
 std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& dir);
 
 }  // namespace lvtsim
