@@ -46,7 +46,13 @@ __all__ = ["open", "simulate", "read_recording", "plugin_search", "Camera", "Fra
 # The time-of-flight filters as the cameras use them unless told otherwise: a dict of the fields
 # of vyxhost::FilterSettings (min_amplitude, saturation, min_distance, max_distance,
 # flying_threshold, temporal_median, enabled).
-DEFAULT_FILTERS = json.loads(_lvtcam._default_filters())
+def _filter_dict(text):
+    # The settings are 32-bit floats: shown as the numbers they were given as.
+    return {key: float(f"{value:.7g}") if isinstance(value, float) else value
+            for key, value in json.loads(text).items()}
+
+
+DEFAULT_FILTERS = _filter_dict(_lvtcam._default_filters())
 
 
 def _whole(value, what):
@@ -190,7 +196,7 @@ class Camera:
     @property
     def filters(self):
         """The time-of-flight filter settings in use, as a dict (see DEFAULT_FILTERS)."""
-        return json.loads(self._cam.filters())
+        return _filter_dict(self._cam.filters())
 
     def record(self, path, name="cam0"):
         """Record every frame this camera takes from now on into one MCAP file at path, until

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,8 +62,10 @@ std::optional<vyxhost::LensModel> calibrationFrom(const std::string& path) {
   }
 }
 
-// The lens a recording's camera_info holds; nominal when its numbers are the nominal lens's.
-vyxhost::LensModel lensOf(const vyxrec::ros2::CameraInfo& info) {
+// The lens a recording's camera_info holds. Whether it was nominal, and where it came from, the
+// run manifest's "lens" says (a calibration file's fields); without it, a lens with the nominal
+// lens's numbers is taken to be that.
+vyxhost::LensModel lensOf(const vyxrec::ros2::CameraInfo& info, const std::string& manifest) {
   vyxhost::LensModel lens;
   lens.width = static_cast<int>(info.width);
   lens.height = static_cast<int>(info.height);
@@ -77,6 +80,14 @@ vyxhost::LensModel lensOf(const vyxrec::ros2::CameraInfo& info) {
                  lens.fx == nominal.fx && lens.fy == nominal.fy && lens.cx == nominal.cx &&
                  lens.cy == nominal.cy && lens.distortion == nominal.distortion;
   lens.source = lens.nominal ? nominal.source : "the recording's camera_info";
+  const nlohmann::json run = nlohmann::json::parse(manifest, nullptr, false);
+  if (run.is_object() && run.contains("lens") && run["lens"].is_object()) {
+    const nlohmann::json& recorded = run["lens"];
+    if (recorded.contains("nominal") && recorded["nominal"].is_boolean())
+      lens.nominal = recorded["nominal"].get<bool>();
+    if (recorded.contains("source") && recorded["source"].is_string())
+      lens.source = recorded["source"].get<std::string>();
+  }
   return lens;
 }
 
@@ -87,11 +98,12 @@ class RecordedDepth {
   RecordedDepth(const std::string& calibration, const std::string& filtersJson)
       : calibration_(calibrationFrom(calibration)), filters_(filtersFrom(filtersJson)) {}
 
-  std::shared_ptr<Depth> forCamera(size_t camera, const vyxrec::ros2::CameraInfo* info) {
+  std::shared_ptr<Depth> forCamera(size_t camera, const vyxrec::ros2::CameraInfo* info,
+                                   const std::string& manifest = "") {
     if (camera >= depth_.size()) depth_.resize(camera + 1);
     if (!depth_[camera]) {
       const vyxhost::LensModel lens = calibration_ ? *calibration_
-                                      : info       ? lensOf(*info)
+                                      : info       ? lensOf(*info, manifest)
                                                    : vyxhost::nominalLens();
       depth_[camera] = std::make_shared<Depth>(lens, filters_);
     }
@@ -118,7 +130,7 @@ class McapFrames {
     if (!more) throw py::stop_iteration();
     const std::string& name = play_->cameras()[frame_.camera];
     std::shared_ptr<Depth> depth =
-        depth_.forCamera(frame_.camera, play_->cameraInfo(frame_.camera));
+        depth_.forCamera(frame_.camera, play_->cameraInfo(frame_.camera), play_->runManifest());
     vyxhost::Frame f;
     f.sequence = frame_.sequence;
     f.utcNs = static_cast<int64_t>(frame_.stampNs);

@@ -13,16 +13,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// frame_<digits>.raw gives its number; other frame_*.raw names (a number beyond 64 bits too) sort
-// after them by name.
-std::optional<uint64_t> frameNumber(const std::string& name) {
+// frame_<digits>.raw gives its number; other frame_*.raw names sort after them by name. A number
+// beyond 64 bits is refused: no recorder writes one.
+std::optional<uint64_t> frameNumber(const std::string& dir, const std::string& name) {
   const std::string digits = name.substr(6, name.size() - 10);
-  if (digits.empty()) return std::nullopt;
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
   uint64_t n = 0;
   for (const char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
     const auto d = static_cast<uint64_t>(c - '0');
-    if (n > (UINT64_MAX - d) / 10) return std::nullopt;
+    if (n > (UINT64_MAX - d) / 10)
+      throw RecordingError(joinPath(dir, name), "the frame number in the name is beyond 64 bits");
     n = n * 10 + d;
   }
   return n;
@@ -39,7 +40,9 @@ std::vector<RecordedFrame> bareFrameFiles(const std::string& dir) {
     const std::string name = it->path().filename().string();
     const bool isFrame = name.size() >= 10 && name.compare(0, 6, "frame_") == 0 &&
                          name.compare(name.size() - 4, 4, ".raw") == 0;
-    if (isFrame && it->is_regular_file()) found.push_back({frameNumber(name), name});
+    // Whatever its kind: a link to a device or a folder in a frame file's place is refused
+    // when read, not passed over.
+    if (isFrame) found.push_back({frameNumber(dir, name), name});
   }
   if (ec) throw RecordingError(dir, "cannot read the recording folder: " + ec.message());
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
@@ -53,7 +56,8 @@ std::vector<RecordedFrame> bareFrameFiles(const std::string& dir) {
     frame.index = f.number.value_or(frames.size());
     frame.rawPath = joinPath(dir, f.name);
     const std::string desc = joinPath(dir, f.name.substr(0, f.name.size() - 4) + ".desc");
-    if (fs::is_regular_file(desc, ec)) frame.descriptionPath = desc;
+    if (fs::symlink_status(desc, ec).type() != fs::file_type::not_found)
+      frame.descriptionPath = desc;
     frames.push_back(std::move(frame));
   }
   return frames;
@@ -116,11 +120,16 @@ DescribedFrame readDescribedFrame(const RecordedFrame& frame) {
                                                     " bytes; a frame description has " +
                                                     std::to_string(sizeof out.description));
   std::memcpy(&out.description, desc.data(), desc.size());
+  // Its images must fit in the bytes it describes: checked before anything their size is made.
+  checkDescribedFrame(out.description, out.description.size, frame.descriptionPath);
   // The description says how many raw bytes there are: no more are read.
   if (frame.rawPath.empty()) readRawFrame(frame);  // says why there is none
   out.raw = readRegularFile(frame.rawPath,
                             std::min<uint64_t>(out.description.size, kMaxRecordingFileBytes));
-  checkDescribedFrame(out.description, out.raw.size(), frame.rawPath);
+  if (out.raw.size() != out.description.size)
+    throw RecordingError(frame.rawPath, "holds " + std::to_string(out.raw.size()) +
+                                            " bytes but its description says " +
+                                            std::to_string(out.description.size));
   return out;
 }
 
