@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -30,6 +31,13 @@ const std::string& folder() {
     std::string pattern =
         std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/fuzz_folder_reader.XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) vyxfuzz::require(false, "cannot make a folder");
+    static std::string made;  // removed with its files when the process ends
+    made = pattern;
+    std::atexit([] {
+      for (const char* name : {"/run.json", "/frame_00000.desc", "/frame_00000.raw"})
+        ::unlink((made + name).c_str());
+      ::rmdir(made.c_str());
+    });
     return new std::string(pattern);
   }();
   return *dir;
