@@ -43,8 +43,8 @@ vyxhost::FilterSettings filtersFrom(const std::string& json) {
 }  // namespace
 
 Camera::Camera(const std::string& address, const std::string& pluginPath,
-               std::shared_ptr<EmbeddedSimulator> simulator, const std::string& calibrationPath,
-               const std::string& filtersJson) {
+               const std::shared_ptr<EmbeddedSimulator>& simulator,
+               const std::string& calibrationPath, const std::string& filtersJson) {
   const vyxhost::FilterSettings filters = filtersFrom(filtersJson);
   vyxhost::CameraOptions options = optionsFor(address, pluginPath, simulator, calibrationPath);
   session_ = withoutGil([&] { return std::make_shared<vyxhost::Camera>(std::move(options)); });
@@ -182,8 +182,9 @@ py::dict Camera::stats() const {
 
 void bindCamera(py::module_& m) {
   py::class_<Camera>(m, "_Camera")
-      .def(py::init<const std::string&, const std::string&, std::shared_ptr<EmbeddedSimulator>,
-                    const std::string&, const std::string&>(),
+      .def(py::init<const std::string&, const std::string&,
+                    const std::shared_ptr<EmbeddedSimulator>&, const std::string&,
+                    const std::string&>(),
            py::arg("address"), py::arg("plugin"), py::arg("simulator"), py::arg("calibration"),
            py::arg("filters"))
       .def("lens", &Camera::lens)

@@ -26,7 +26,7 @@ class Camera {
   // hands over its lens. calibrationPath "" = the simulator's lens, else the nominal one;
   // filtersJson "" = no filters, else FilterSettings::fromJson's text.
   Camera(const std::string& address, const std::string& pluginPath,
-         std::shared_ptr<EmbeddedSimulator> simulator, const std::string& calibrationPath,
+         const std::shared_ptr<EmbeddedSimulator>& simulator, const std::string& calibrationPath,
          const std::string& filtersJson);
   ~Camera();
   Camera(const Camera&) = delete;
