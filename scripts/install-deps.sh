@@ -16,6 +16,7 @@ demo=(cmake g++ make pkg-config libflxmlrpc-dev libpng-dev nlohmann-json3-dev li
 native=(git file libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-tidy
         cppcheck clang-format g++-multilib
         python3 python3-numpy python3-dev pybind11-dev python3-pytest python3-gi gir1.2-gstreamer-1.0
+        python3-open3d
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good
         libboost-dev chromium chromium-driver python3-selenium python3-pil python3-open3d

@@ -9,6 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "vyxrec/recording.h"
+#include "vyxrec/regular_file.h"
+
 namespace vyxrec {
 
 namespace {
@@ -154,10 +157,9 @@ void writeManifest(const std::string& dir, const Manifest& m) {
 
 Manifest readManifest(const std::string& dir) {
   const std::string path = manifestPath(dir);
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path);
+  const std::vector<uint8_t> text = readRegularFile(path, kMaxRecordingFileBytes);
   try {
-    return fromJson(json::parse(in));
+    return fromJson(json::parse(text.begin(), text.end()));
   } catch (const json::exception& e) {
     throw std::runtime_error(path + ": " + e.what());
   } catch (const std::runtime_error& e) {

@@ -78,19 +78,18 @@ std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& path) {
 ReplayRecording loadReplay(const std::string& dir) {
   if (isRegularFile(dir)) return loadMcap(dir);
   const vyxrec::Recording recording = vyxrec::openRecording(dir);
-  const std::string where = recording.manifest ? vyxrec::manifestPath(dir) + ": " : "";
   std::vector<std::vector<uint8_t>> frames;
   for (const vyxrec::RecordedFrame& f : recording.frames) {
-    try {
-      frames.push_back(vyxrec::readRawFrame(f));
-    } catch (const vyxrec::RecordingDamaged& e) {
-      throw vyxrec::RecordingDamaged(where + e.what());
-    }
+    if (f.rawPath.empty() && recording.manifest)
+      throw vyxrec::RecordingError(vyxrec::manifestPath(dir),
+                                   "frame " + std::to_string(f.index) +
+                                       " has no raw file (record with --write raw to replay)");
+    frames.push_back(vyxrec::readRawFrame(f));
     // Checked here, so that an error names the file rather than the camera's first answer.
     try {
       splitFrame(frames.back());
     } catch (const std::invalid_argument& e) {
-      throw vyxrec::RecordingDamaged(f.rawPath + ": " + e.what());
+      throw vyxrec::RecordingError(f.rawPath, e.what());
     }
   }
   return {std::move(frames), 0.0};

@@ -21,8 +21,8 @@ struct ReplayRecording {
 // Loads the raw frames of a recording: an .mcap file (vyxrec/mcap_recorder.h; its first camera's
 // raw messages, up to the last whole chunk of a cut file) or a recording folder (see
 // vyxrec/recording.h: run.json's order, else the bare frame_*.raw files), each checked with
-// splitFrame. Throws std::runtime_error (a vyxrec::RecordingError, RecordingMissing or
-// RecordingDamaged) naming what is wrong.
+// splitFrame. Throws vyxrec::RecordingError naming the file at fault (vyxrec::RecordingMissing
+// when the path is not there).
 ReplayRecording loadReplay(const std::string& path);
 std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& path);
 
