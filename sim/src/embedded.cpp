@@ -8,7 +8,7 @@
 
 namespace lvtsim {
 
-EmbeddedCamera::EmbeddedCamera(const std::string& replayDir, bool paced) {
+EmbeddedCamera::EmbeddedCamera(const std::string& replayDir, bool paced, SceneKind scene) {
   std::vector<std::vector<uint8_t>> recording;
   if (!replayDir.empty()) {
     recording = loadReplayFrames(replayDir);
@@ -16,6 +16,7 @@ EmbeddedCamera::EmbeddedCamera(const std::string& replayDir, bool paced) {
   }
   CameraConfig cfg;
   cfg.realtime = paced;
+  cfg.scene = scene;
   camera_ = startOnFreeLoopback(cfg, [&recording](Camera& camera) {
     if (!recording.empty()) camera.setReplay(recording);
   });

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "lvtsim/camera.h"
 #include "vyxhost/lens.h"
 
 namespace lvtsim {
@@ -18,7 +19,9 @@ class EmbeddedCamera {
   // replayDir empty = the synthetic scene. paced: images at the camera's frame rate, like the
   // real camera; unpaced: as fast as they are asked for (tests, benchmarks). Throws
   // std::runtime_error when no loopback address can be bound or the recording cannot be read.
-  EmbeddedCamera(const std::string& replayDir, bool paced);
+  // scene: what the synthetic camera looks at.
+  EmbeddedCamera(const std::string& replayDir, bool paced,
+                 SceneKind scene = SceneKind::WallAndSphere);
   ~EmbeddedCamera();
   EmbeddedCamera(const EmbeddedCamera&) = delete;
   EmbeddedCamera& operator=(const EmbeddedCamera&) = delete;
