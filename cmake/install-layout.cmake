@@ -26,5 +26,5 @@ endfunction()
 file(RELATIVE_PATH vyx_bin_to_libdir ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
      ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 set(VYX_PROGRAM_RPATH "$ORIGIN/${vyx_bin_to_libdir}")
-vyx_install_note("programs (vyxgrab, vyxview, lvtcamsim)" ${CMAKE_INSTALL_BINDIR}
+vyx_install_note("programs (vyxgrab, vyxcalib, vyxview, lvtcamsim)" ${CMAKE_INSTALL_BINDIR}
                  "their run paths lead them to libvyxhost: nothing to set")

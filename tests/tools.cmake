@@ -32,3 +32,15 @@ if(TARGET vyxgrab AND TARGET lvtcamsim AND NOT CMAKE_CROSSCOMPILING AND NOT VYX_
   set_tests_properties(grabber_ply_open3d PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300
                        LABELS "doors;network")
 endif()
+# vyxcalib against the simulator program's checkerboard seen through lenses drawn at random: one
+# ctest test (label calibration) for the whole program.
+if(TARGET vyxcalib AND TARGET lvtcamsim)
+  add_executable(test_tool_vyxcalib ${CMAKE_CURRENT_SOURCE_DIR}/calibration/test_tool_vyxcalib.cpp)
+  find_package(nlohmann_json 3 REQUIRED)
+  target_link_libraries(test_tool_vyxcalib PRIVATE vyxtestsupport nlohmann_json::nlohmann_json)
+  target_compile_definitions(test_tool_vyxcalib PRIVATE VYXCALIB_PATH="$<TARGET_FILE:vyxcalib>"
+                             LVTCAMSIM_PATH="$<TARGET_FILE:lvtcamsim>")
+  add_dependencies(test_tool_vyxcalib vyxcalib lvtcamsim lvt)
+  add_test(NAME tool_vyxcalib COMMAND test_tool_vyxcalib)
+  set_tests_properties(tool_vyxcalib PROPERTIES LABELS "calibration;network" TIMEOUT 900)
+endif()

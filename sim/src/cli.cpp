@@ -56,9 +56,15 @@ std::vector<double> parseNumbers(const std::string& option, const std::string& t
 
 }  // namespace
 
+SceneKind parseScene(const std::string& name) {
+  if (name == "sphere") return SceneKind::WallAndSphere;
+  if (name == "checkerboard") return SceneKind::Checkerboard;
+  throw std::invalid_argument("--scene must be 'sphere' or 'checkerboard', not '" + name + "'");
+}
+
 std::string cliUsage() {
   return "usage: lvtcamsim [ADDRESS] [--data-port N] [--header-size N] [--seed N] [--fps N]\n"
-         "                 [--unpaced] [--replay DIR|FILE.mcap] [--help]\n"
+         "                 [--unpaced] [--replay DIR|FILE.mcap] [--scene NAME] [--help]\n"
          "Simulated camera: XML-RPC control on ADDRESS:8080, images on the data port.\n"
          "  ADDRESS          loopback address to serve on (127.0.0.0/8), default 127.0.0.1\n"
          "  --data-port N    data port, default any free port\n"
@@ -72,6 +78,11 @@ std::string cliUsage() {
          "  --replay FILE.mcap\n"
          "                   answer with a recording's raw frames (its first camera), at the\n"
          "                   pace they were recorded at unless --fps or --unpaced is given\n"
+         "  --scene NAME     what the camera looks at: 'sphere' (default), a tilted wall with a\n"
+         "                   sphere swinging in front of it, or 'checkerboard', the printed\n"
+         "                   calibration target (6 x 5 squares of 10 cm, 5 x 4 inner corners,\n"
+         "                   on white paper) moving through 120 poses 0.6 to 2 m away, tilted\n"
+         "                   up to 35 degrees both ways, across the whole field\n"
          "  --intrinsics FX,FY,CX,CY\n"
          "                   the lens the scene is rendered through: focal lengths and\n"
          "                   principal point in pixels, pixel centres at whole numbers;\n"
@@ -85,7 +96,7 @@ std::string cliUsage() {
 CliOptions parseCli(const std::vector<std::string>& args) {
   CliOptions opt;
   // Values are taken as text and checked below, so that every message says what is wanted.
-  std::string address, dataPort, headerSize, seed, fps, intrinsics, distortion;
+  std::string address, dataPort, headerSize, seed, fps, intrinsics, distortion, scene;
   CLI::App app("lvtcamsim");
   app.set_help_flag();  // the usage text is cliUsage()
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -98,6 +109,7 @@ CliOptions parseCli(const std::vector<std::string>& args) {
   app.add_option("--seed", seed);
   app.add_option("--fps", fps);
   app.add_option("--replay", opt.replayDir);
+  app.add_option("--scene", scene);
   app.add_option("--intrinsics", intrinsics);
   app.add_option("--distortion", distortion);
   app.add_option("--write-calibration", opt.writeCalibration);
@@ -156,6 +168,7 @@ CliOptions parseCli(const std::vector<std::string>& args) {
         (given("--distortion") ? " --distortion " + distortion : std::string());
     vyxhost::checkLens(opt.camera.lens);  // "lens: fx must be positive"
   }
+  if (given("--scene")) opt.camera.scene = parseScene(scene);
   if (given("--write-calibration") && opt.writeCalibration.empty())
     throw std::invalid_argument("--write-calibration needs a file name");
   if (given("--replay") && opt.replayDir.empty())

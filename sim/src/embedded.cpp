@@ -13,7 +13,7 @@
 namespace lvtsim {
 
 EmbeddedCamera::EmbeddedCamera(const std::string& replayDir, bool paced,
-                               std::optional<vyxhost::LensModel> lens) {
+                               std::optional<vyxhost::LensModel> lens, SceneKind scene) {
   std::vector<std::vector<uint8_t>> recording;
   if (!replayDir.empty()) {
     recording = loadReplayFrames(replayDir);
@@ -30,6 +30,7 @@ EmbeddedCamera::EmbeddedCamera(const std::string& replayDir, bool paced,
                                   std::to_string(lvtwire::kRows) + " pixels");
     cfg.lens = std::move(*lens);
   }
+  cfg.scene = scene;
   camera_ = startOnFreeLoopback(cfg, [&recording](Camera& camera) {
     if (!recording.empty()) camera.setReplay(recording);
   });

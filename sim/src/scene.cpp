@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lvtsim/checkerboard_scene.h"
 #include "lvtwire/frame_format.h"
+#include "scene_noise.h"
 
 namespace lvtsim {
 namespace {
@@ -20,19 +22,6 @@ struct Vec {
 double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 Vec scale(const Vec& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
 Vec sub(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
-uint64_t mix(uint64_t z) {
-  z += 0x9e3779b97f4a7c15ULL;
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
-
-// Uniform in [-1, 1), fixed by seed, frame and pixel.
-double noise(uint32_t seed, uint64_t frame, uint64_t pixel, uint64_t channel) {
-  const uint64_t h = mix(mix(mix(uint64_t{seed} ^ (channel << 32)) ^ frame) ^ pixel);
-  return static_cast<double>(h >> 40) / static_cast<double>(uint64_t{1} << 23) - 1.0;
-}
 
 // Wall: z = kWallZ + kWallTiltX * x + kWallTiltY * y.
 constexpr double kWallZ = 2.1, kWallTiltX = 0.3, kWallTiltY = -0.12;
@@ -151,6 +140,8 @@ std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_
 std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_t frame,
                                  int32_t integrationTime) {
   // Light collected grows with the exposure; 1000 us is the scene's reference exposure.
+  if (cfg.scene == SceneKind::Checkerboard)
+    return renderCheckerboard(cfg, imageType, frame, integrationTime);
   const double exposure = std::max(1, integrationTime) / 1000.0;
   const size_t cols = cfg.columns, rows = cfg.rows;
   std::vector<uint8_t> out(cols * rows * 4, 0);
@@ -163,11 +154,12 @@ std::vector<uint8_t> renderImage(const CameraConfig& cfg, int imageType, uint64_
     const Vec& d = px[pixel].ray;
     const Hit& hit = px[pixel].hit;
     if (hit.surface == PixelSurface::Nothing) continue;  // no light, no reading: all 0
-    const double amplitude = std::min(
-        static_cast<double>(kAmplitudeSaturation),
-        std::max(1.0, 900.0 * exposure * hit.light * (1.0 + 0.02 * noise(cfg.seed, f, pixel, 2))));
+    const double amplitude =
+        std::min(static_cast<double>(kAmplitudeSaturation),
+                 std::max(1.0, 900.0 * exposure * hit.light *
+                                   (1.0 + 0.02 * detail::sceneNoise(cfg.seed, f, pixel, 2))));
     // Range noise grows where little light comes back, as on a real sensor.
-    const double t = hit.t + 0.004 * noise(cfg.seed, f, pixel, 1) * 300.0 / amplitude;
+    const double t = hit.t + 0.004 * detail::sceneNoise(cfg.seed, f, pixel, 1) * 300.0 / amplitude;
     double value = 0.0;
     switch (imageType) {
       case 1:

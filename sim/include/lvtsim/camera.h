@@ -24,6 +24,10 @@ namespace lvtsim {
 // numbers, but exact for this camera (not nominal), with source saying so.
 vyxhost::LensModel simulatedLens();
 
+// What the synthetic camera looks at: the tilted wall with the swinging sphere (scene.h), or the
+// printed calibration checkerboard moving through its poses (checkerboard_scene.h).
+enum class SceneKind : uint8_t { WallAndSphere, Checkerboard };
+
 struct CameraConfig {
   std::string address = "127.0.0.1";  // bind address for both channels; must be in 127.0.0.0/8
   uint16_t controlPort = 8080;
@@ -40,6 +44,7 @@ struct CameraConfig {
   bool realtime = false;  // pace images at the current frame rate instead of as fast as possible
   // The lens the scene is seen through; a door's built-in simulator hands this to its user.
   vyxhost::LensModel lens = simulatedLens();
+  SceneKind scene = SceneKind::WallAndSphere;
 };
 
 enum class RpcFault {

@@ -22,4 +22,7 @@ CliOptions parseCli(const std::vector<std::string>& args);
 
 std::string cliUsage();
 
+// The scene for a --scene name ("sphere", "checkerboard"); throws std::invalid_argument.
+SceneKind parseScene(const std::string& name);
+
 }  // namespace lvtsim

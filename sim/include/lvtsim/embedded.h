@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "lvtsim/camera.h"
 #include "vyxhost/lens.h"
 
 namespace lvtsim {
@@ -20,9 +21,11 @@ class EmbeddedCamera {
   // real camera; unpaced: as fast as they are asked for (tests, benchmarks). Throws
   // std::runtime_error when no loopback address can be bound or the recording cannot be read
   // (vyxrec::RecordingError). lens: the lens the scene is rendered through (none: the
-  // simulator's own, simulatedLens()); std::invalid_argument when it is unusable.
+  // simulator's own, simulatedLens()); std::invalid_argument when it is unusable. scene: what
+  // the synthetic camera looks at.
   EmbeddedCamera(const std::string& replayDir, bool paced,
-                 std::optional<vyxhost::LensModel> lens = std::nullopt);
+                 std::optional<vyxhost::LensModel> lens = std::nullopt,
+                 SceneKind scene = SceneKind::WallAndSphere);
   ~EmbeddedCamera();
   EmbeddedCamera(const EmbeddedCamera&) = delete;
   EmbeddedCamera& operator=(const EmbeddedCamera&) = delete;
