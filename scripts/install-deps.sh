@@ -18,7 +18,7 @@ native=(git file libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14
         python3 python3-numpy python3-dev pybind11-dev python3-pytest python3-gi gir1.2-gstreamer-1.0
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-        libboost-dev chromium chromium-driver python3-selenium python3-pil
+        libboost-dev chromium chromium-driver python3-selenium python3-pil libjs-three
         dpkg-dev debhelper dh-python lintian nodejs)
 i386=(qemu-user libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386
       libzstd-dev:i386 zlib1g-dev:i386)

@@ -112,6 +112,8 @@ Stamp stampNow() {
   return s;
 }
 
+std::string manifestJson(const Manifest& m) { return toJson(m).dump(); }
+
 std::string manifestPath(const std::string& dir) { return dir + "/" + kManifestName; }
 
 bool hasManifest(const std::string& dir) {

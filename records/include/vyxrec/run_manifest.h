@@ -65,6 +65,9 @@ std::string manifestPath(const std::string& dir);
 // Writes DIR/run.json through a temporary file and a rename, so a reader never
 // sees half a manifest. Throws std::runtime_error naming the file.
 void writeManifest(const std::string& dir, const Manifest& m);
+// The manifest as one JSON text (what run.json holds), for a recording that keeps it elsewhere
+// (an MCAP file's "run" metadata record).
+std::string manifestJson(const Manifest& m);
 // Throws std::runtime_error naming the file and what is wrong with it.
 Manifest readManifest(const std::string& dir);
 bool hasManifest(const std::string& dir);
