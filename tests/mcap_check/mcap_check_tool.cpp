@@ -6,12 +6,12 @@
 //        playback reads from a (possibly cut) file
 //   mcap_check_tool seeds DIR                          writes the fuzz seeds
 //        (fuzz/corpus/fuzz_mcap_reader): small real recordings, whole and cut
-#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
       writeSeeds(argv[2]);
       return 0;
     }
-    std::fprintf(stderr, "usage: %s write FILE TRUTH FRAMES | count FILE | info FILE | seeds DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s write FILE TRUTH FRAMES | count FILE | info FILE | seeds DIR\n",
+                 argv[0]);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

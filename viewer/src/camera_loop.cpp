@@ -297,7 +297,8 @@ nlohmann::json CameraLoop::execute(const CameraCommand& c) {
     case Op::Step:
     case Op::Seek:
     case Op::Speed:
-      return {{"ok", false}, {"error", {{"message", "only a replay steps, seeks or changes speed"}}}};
+      return {{"ok", false},
+              {"error", {{"message", "only a replay steps, seeks or changes speed"}}}};
     case Op::Drawn:  // the page's connection handles these
     case Op::View3d:
       return {{"ok", true}};
@@ -422,8 +423,7 @@ void CameraLoop::showFrame() {
   h.updateUnixMs = static_cast<double>(frame_.utcNs) / 1e6;
   h.itime0 = frame_.integrationTime(0);
   h.itime1 = frame_.integrationTime(1);
-  hub_.publishFrame(
-      std::make_shared<const std::string>(depth_.message(h, hub_.pointsWanted())));
+  hub_.publishFrame(std::make_shared<const std::string>(depth_.message(h, hub_.pointsWanted())));
 }
 
 void CameraLoop::showRecording() {

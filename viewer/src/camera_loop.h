@@ -37,8 +37,8 @@ struct CameraLoopConfig {
   std::string replay;
   std::chrono::milliseconds reconnectInterval{2000};
   std::string recordRoot = "recordings";
-  std::string cameraName = "cam0";            // the recordings' topics: /lvt/<name>/...
-  std::optional<vyxhost::LensModel> lens;     // none: nominal
+  std::string cameraName = "cam0";         // the recordings' topics: /lvt/<name>/...
+  std::optional<vyxhost::LensModel> lens;  // none: nominal
   vyxhost::FilterSettings filters;
 };
 

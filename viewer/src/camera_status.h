@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "vyxrec/run_manifest.h"
 #include "vyxhost/camera.h"
+#include "vyxrec/run_manifest.h"
 
 namespace vyxview {
 

@@ -38,14 +38,14 @@ void DepthView::process(const std::vector<float>& distance, const std::vector<fl
   images_.amplitude = amplitude.size() == pixels ? amplitude : std::vector<float>(pixels, 0.0f);
   images_.valid.resize(pixels);
   images_.xyz.resize(3 * pixels);
-  images_.validCount =
-      pipeline_->process(images_.distance.data(), amplitude.size() == pixels ? amplitude.data() : nullptr,
-                         images_.valid.data(), images_.xyz.data());
+  images_.validCount = pipeline_->process(images_.distance.data(),
+                                          amplitude.size() == pixels ? amplitude.data() : nullptr,
+                                          images_.valid.data(), images_.xyz.data());
 }
 
 std::string DepthView::message(FrameHeader header, bool points) const {
-  header.flags = (lens().nominal ? kFlagNominalLens : 0u) |
-                 (filters().enabled ? kFlagFiltersOn : 0u);
+  header.flags =
+      (lens().nominal ? kFlagNominalLens : 0u) | (filters().enabled ? kFlagFiltersOn : 0u);
   return frameMessage(header, images_, points);
 }
 

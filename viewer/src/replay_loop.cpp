@@ -210,8 +210,8 @@ void ReplayLoop::readTo(uint64_t index) {
   }
   for (;;) {
     if (!play_->next(read_)) {
-      throw vyxrec::RecordingError(cfg_.file, "frame " + std::to_string(index) +
-                                                  " is no longer there");
+      throw vyxrec::RecordingError(cfg_.file,
+                                   "frame " + std::to_string(index) + " is no longer there");
     }
     if (play_->cameras()[read_.camera] != camera_) continue;
     if (nextIndex_++ == index) return;
@@ -242,8 +242,8 @@ void ReplayLoop::show(uint64_t index) {
       shown = true;
     }
   } catch (const std::exception& e) {
-    status_.setState("streaming", std::string("frame ") + std::to_string(index) +
-                                      " not shown: " + e.what());
+    status_.setState("streaming",
+                     std::string("frame ") + std::to_string(index) + " not shown: " + e.what());
   }
   status_.frameArrived();
   if (!shown) return;

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "camera_command.h"
-#include "camera_command.h"
 
 namespace vyxview {
 

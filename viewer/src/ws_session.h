@@ -6,11 +6,11 @@
 // the network or the browser queue frames; it sees fewer, but current, ones.
 #pragma once
 
+#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>

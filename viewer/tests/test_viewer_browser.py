@@ -38,6 +38,7 @@ import socket
 import subprocess
 import sys
 import time
+import traceback
 
 import numpy as np
 from selenium import webdriver
@@ -380,8 +381,8 @@ def check_3d_view(rig):
     after = canvas_pixels(rig)
     changed = np.count_nonzero(np.any(before != after, axis=1))
     assert changed > 1000, f"turning the cloud changed {changed} pixels"
-    if rig.args.screenshot_3d:
-        rig.js("lvtPage.view3d.reset();")
+    if rig.args.screenshot_3d:  # from above and to the right of the camera, for the README
+        rig.js("const v = lvtPage.view3d; v.camera.position.set(1.7, 1.1, 0.2); v.controls.update(); v.draw();")
         canvas.screenshot(rig.args.screenshot_3d)
     rig.click("view-3d")  # off again: the 2D path without points
     rig.click("pause")
@@ -442,6 +443,8 @@ def check_replay(rig):
         at = shown()
         rig.click("step-forward")
         wait_for("one frame on", lambda: shown() == min(at + 1, total - 1))
+        frame_js = "const f = lvtPage.shown; return [f.number, f.updateMs, Array.from(f.distance).map(String)];"
+        read_on = rig.js(frame_js)  # read on through the file
         rig.click("step-back")
         wait_for("one frame back", lambda: shown() == max(min(at + 1, total - 1) - 1, 0))
         target = total // 2
@@ -449,6 +452,14 @@ def check_replay(rig):
                "t.dispatchEvent(new Event('input')); t.dispatchEvent(new Event('change'));", target)
         wait_for(f"frame {target}", lambda: shown() == target)
         assert rig.js("return lvtPage.shown.number;") == target
+        # Back to the stepped-to frame through the file's index: the same frame, to the bit.
+        rig.js("const t = document.getElementById('timeline'); t.value = arguments[0];"
+               "t.dispatchEvent(new Event('change'));", read_on[0])
+        wait_for(f"frame {read_on[0]} again", lambda: shown() == read_on[0])
+        assert rig.js(frame_js) == read_on, "a frame sought differs from the same frame read on to"
+        rig.js("const t = document.getElementById('timeline'); t.value = arguments[0];"
+               "t.dispatchEvent(new Event('change'));", target)
+        wait_for(f"frame {target}", lambda: shown() == target)
         assert rig.text("camera-state") == "paused", "seeking started the replay"
         rig.js("const s = document.getElementById('speed'); s.value = '4'; s.dispatchEvent(new Event('change'));")
         wait_for("speed 4x", lambda: rig.js("return lvtPage.status.replay.speed;") == 4)
@@ -568,7 +579,8 @@ def main():
                 print(f"ok   {check.__name__} ({time.monotonic() - started:.1f} s)")
             except Exception as e:  # report every check, then fail
                 failed += 1
-                print(f"FAIL {check.__name__}: {e!r}")
+                print(f"FAIL {check.__name__}: {e!r}\n{traceback.format_exc()}")
+                rig.driver.save_screenshot(os.path.join(rig.out, "failed.png"))
                 break  # later checks build on the page's state
             if check is check_live_view:
                 rig.driver.save_screenshot(os.path.join(rig.out, "viewer.png"))

@@ -623,7 +623,8 @@ function init() {
   }
   for (const name of ['itime0', 'itime1', 'fps']) {
     $('set-' + name).onclick = () => sendSetting(name);
-    $(name).oninput = () => { $(name).dataset.edited = '1'; };
+    // Letters typed into a number field raise no input event: a key press marks it too.
+    $(name).oninput = $(name).onkeydown = () => { $(name).dataset.edited = '1'; };
   }
   setInterval(showRates, 500);  // the rate falls to 0 when frames stop coming
   $('pause').onclick = () => send({ op: page.state === 'paused' ? 'resume' : 'pause' });
