@@ -1,5 +1,6 @@
 #include "camera_command.h"
 
+#include <cstdlib>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -39,7 +40,7 @@ CameraCommand parseCameraCommand(const std::string& text) {
   } else if (name == "step") {
     c.op = CameraCommand::Op::Step;
     const auto by = j.find("by");
-    if (by == j.end() || !by->is_number_integer() || (*by != -1 && *by != 1))
+    if (by == j.end() || !by->is_number_integer() || std::abs(by->get<int64_t>()) != 1)
       throw std::invalid_argument("step needs \"by\": -1 or 1");
     c.by = by->get<int64_t>();
   } else if (name == "seek") {
