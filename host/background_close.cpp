@@ -19,7 +19,7 @@ struct Closing {
 
 }  // namespace
 
-void closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
+bool closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
                        const std::string& address, std::chrono::milliseconds wait,
                        std::function<void(unsigned int)> failed) {
   auto closing = std::make_shared<Closing>();
@@ -44,13 +44,14 @@ void closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
     closing->done.notify_all();
   }).detach();
   std::unique_lock<std::mutex> lock(closing->mutex);
-  if (!closing->done.wait_for(lock, wait, [&] { return closing->finished; }) &&
-      wait >= std::chrono::seconds(1)) {
+  const bool finished = closing->done.wait_for(lock, wait, [&] { return closing->finished; });
+  if (!finished && wait >= std::chrono::seconds(1)) {
     std::fprintf(stderr,
                  "vyxhost: the camera at %s does not answer its closing; it is closed in the "
                  "background within the plug-in's 10 s bound\n",
                  address.c_str());
   }
+  return finished;
 }
 
 }  // namespace vyxhost

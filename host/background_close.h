@@ -14,8 +14,9 @@ namespace vyxhost {
 // under way after a second says so on stderr, naming the camera; it finishes within the
 // plug-in's own bound, and the process may end meanwhile (plugin_gate.h). A closing the plug-in
 // refuses leaves the instance open (its camera could not be told); failed, when given, then
-// gets the id on the closing thread, so that the caller may try again later.
-void closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
+// gets the id on the closing thread, so that the caller may try again later. Returns whether the
+// closing finished within `wait`.
+bool closeInBackground(std::shared_ptr<const Plugin> plugin, unsigned int id,
                        const std::string& address, std::chrono::milliseconds wait,
                        std::function<void(unsigned int)> failed = nullptr);
 

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <thread>
 
@@ -70,36 +71,17 @@ PluginCache& pluginCache() {
 
 }  // namespace
 
+// In the order of the enumerations.
 const char* stateName(CameraState state) {
-  switch (state) {
-    case CameraState::Streaming:
-      return "streaming";
-    case CameraState::Stalled:
-      return "stalled";
-    case CameraState::Lost:
-      return "lost";
-    case CameraState::Reconnecting:
-      return "reconnecting";
-    case CameraState::Closed:
-      return "closed";
-  }
-  return "unknown";
+  static const char* const names[] = {"streaming", "stalled", "lost", "reconnecting", "closed"};
+  const auto i = static_cast<size_t>(state);
+  return i < std::size(names) ? names[i] : "unknown";
 }
 
 const char* failureName(FailureKind kind) {
-  switch (kind) {
-    case FailureKind::Stalled:
-      return "stalled";
-    case FailureKind::Lost:
-      return "lost";
-    case FailureKind::Refused:
-      return "refused";
-    case FailureKind::InvalidAddress:
-      return "invalid address";
-    case FailureKind::Other:
-      return "failed";
-  }
-  return "failed";
+  static const char* const names[] = {"stalled", "lost", "refused", "invalid address", "failed"};
+  const auto i = static_cast<size_t>(kind);
+  return i < std::size(names) ? names[i] : "failed";
 }
 
 CameraError::CameraError(FailureKind kind, const std::string& call, int code, std::string text,
@@ -213,7 +195,8 @@ struct Camera::Impl {
   bool inUpdate = false;
   Clock::time_point lastFrameAt{};
   Clock::time_point nextAttempt{};
-  bool closing = false;  // close() asked while a grab was under way
+  bool closing = false;   // close() asked while a grab was under way
+  std::string closeNote;  // what the last close() left to the background
   // Instances whose closing the plug-in refused (their camera was gone, so it could not be
   // told): still open, closed again at the next attempt to reopen and at close(). Shared with
   // the closing threads, which may finish after the session.
@@ -449,13 +432,15 @@ struct Camera::Impl {
     watchWake.notify_all();
   }
 
-  // Hands an instance to the background closer and waits up to `wait` for it.
-  void closeInstance(unsigned int id, std::chrono::milliseconds wait) {
-    if (id == 0) return;
-    closeInBackground(plugin, id, options.address, wait, [list = unclosed](unsigned int failed) {
-      const std::lock_guard<std::mutex> lock(list->mutex);
-      list->ids.push_back(failed);
-    });
+  // Hands an instance to the background closer and waits up to `wait` for it. Returns whether
+  // it is closed.
+  bool closeInstance(unsigned int id, std::chrono::milliseconds wait) {
+    if (id == 0) return true;
+    return closeInBackground(plugin, id, options.address, wait,
+                             [list = unclosed](unsigned int failed) {
+                               const std::lock_guard<std::mutex> lock(list->mutex);
+                               list->ids.push_back(failed);
+                             });
   }
 
   // The instances whose closing failed before, handed to the closer once more.
@@ -736,6 +721,8 @@ void Camera::close() {
         // which the plug-in bounds.
         m.closing = true;
         m.watchStop = true;
+        m.closeNote = "a grab still waits for the camera at " + m.options.address +
+                      "; the camera is closed when that wait ends, within the plug-in's bound";
         return;
       }
     }
@@ -754,11 +741,24 @@ void Camera::close() {
   }
   m.stopWatch();
   m.closeUnclosed();
-  m.closeInstance(lost, std::chrono::milliseconds(0));
-  m.closeInstance(source, answering
-                              ? std::chrono::duration_cast<std::chrono::milliseconds>(kCloseWait)
-                              : std::chrono::milliseconds(0));
+  const bool lostClosed = m.closeInstance(lost, std::chrono::milliseconds(0));
+  const bool sourceClosed = m.closeInstance(
+      source, answering ? std::chrono::duration_cast<std::chrono::milliseconds>(kCloseWait)
+                        : std::chrono::milliseconds(0));
+  {
+    const std::lock_guard<std::mutex> lock(m.mutex);
+    m.closeNote = lostClosed && sourceClosed
+                      ? std::string()
+                      : "the camera at " + m.options.address +
+                            " no longer answered; it is closed in the background, within the "
+                            "plug-in's bound, and nothing waits for it";
+  }
   m.setState(CameraState::Closed, "closed");
+}
+
+std::string Camera::closeNote() const {
+  const std::lock_guard<std::mutex> lock(impl_->mutex);
+  return impl_->closeNote;
 }
 
 }  // namespace vyxhost

@@ -33,6 +33,19 @@ std::string thisLibrary() {
   return info.dli_fname;
 }
 
+// Whether path lies inside the build tree this loader was built in (as configured, or with its
+// symbolic links resolved).
+bool inBuildTree(const std::string& path) {
+  if (path.empty()) return false;
+  auto under = [&path](const std::string& dir) {
+    return !dir.empty() && path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 &&
+           path[dir.size()] == '/';
+  };
+  if (under(VYXHOST_BUILD_TREE)) return true;
+  char resolved[PATH_MAX];
+  return ::realpath(VYXHOST_BUILD_TREE, resolved) != nullptr && under(resolved);
+}
+
 bool isFile(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -56,17 +69,31 @@ std::vector<PluginCandidate> pluginCandidates(const std::string& explicitPath) {
                     library.empty() || library == program
                         ? std::string()
                         : directoryOf(library) + "/vyx/" + kPluginFileName});
-  places.push_back({"build tree", VYXHOST_BUILD_TREE_PLUGIN});
+  // Only a program or loader that runs from the build tree looks there: an installed one must not
+  // pick up (or even mention) a build that happens to still exist.
+  const bool fromBuildTree = inBuildTree(program) || inBuildTree(library);
+  places.push_back({"build tree", fromBuildTree ? VYXHOST_BUILD_TREE_PLUGIN : ""});
   return places;
 }
 
-std::string findPlugin(const std::string& explicitPath) {
-  const auto places = pluginCandidates(explicitPath);
+namespace {
+
+// The index of the candidate that is loaded, or places.size() when none exists.
+size_t chosenCandidate(const std::vector<PluginCandidate>& places) {
   // A file the user named is taken as given, so that a wrong name is reported as such.
   for (size_t i = 0; i < 2; ++i)
-    if (!places[i].path.empty()) return places[i].path;
+    if (!places[i].path.empty()) return i;
   for (size_t i = 2; i < places.size(); ++i)
-    if (isFile(places[i].path)) return places[i].path;
+    if (isFile(places[i].path)) return i;
+  return places.size();
+}
+
+}  // namespace
+
+std::string findPlugin(const std::string& explicitPath) {
+  const auto places = pluginCandidates(explicitPath);
+  const size_t chosen = chosenCandidate(places);
+  if (chosen < places.size()) return places[chosen].path;
   std::ostringstream why;
   why << "cannot find the camera plug-in " << kPluginFileName
       << "; name it with --plugin FILE or LVT_PLUGIN=FILE. Looked in:";
@@ -76,20 +103,19 @@ std::string findPlugin(const std::string& explicitPath) {
 }
 
 std::string describePluginSearch(const std::string& explicitPath) {
-  std::string chosen;
-  try {
-    chosen = findPlugin(explicitPath);
-  } catch (const LoadError&) {
-  }
+  const auto places = pluginCandidates(explicitPath);
+  // Marked by its place, not its name: two places can name the same file (an installed program
+  // and its libvyxhost share lib/vyx/), and only the first is the one loaded.
+  const size_t chosen = chosenCandidate(places);
   std::ostringstream out;
-  int n = 1;
-  for (const auto& place : pluginCandidates(explicitPath)) {
-    out << "  " << n++ << ". " << place.where << ": "
+  for (size_t i = 0; i < places.size(); ++i) {
+    const PluginCandidate& place = places[i];
+    out << "  " << i + 1 << ". " << place.where << ": "
         << (place.path.empty() ? std::string("(not set)") : place.path);
-    if (!place.path.empty() && place.path == chosen) out << "  <- will be loaded";
+    if (i == chosen) out << "  <- will be loaded";
     out << "\n";
   }
-  if (chosen.empty()) out << "  (none of these exists)\n";
+  if (chosen == places.size()) out << "  (none of these exists)\n";
   return out.str();
 }
 

@@ -50,7 +50,8 @@ unsigned int newHandle() {
   return next.fetch_add(1);
 }
 
-PluginGate::Shared::Shared() : lock_(gate().registry, std::defer_lock) {
+template <typename Lock>
+PluginGate::Pass<Lock>::Pass() : lock_(gate().registry, std::defer_lock) {
   watchExit();
   {
     const std::lock_guard<std::mutex> entry(gate().entry);
@@ -59,18 +60,13 @@ PluginGate::Shared::Shared() : lock_(gate().registry, std::defer_lock) {
   ++gate().inFlight;
 }
 
-PluginGate::Shared::~Shared() { --gate().inFlight; }
-
-PluginGate::Exclusive::Exclusive() : lock_(gate().registry, std::defer_lock) {
-  watchExit();
-  {
-    const std::lock_guard<std::mutex> entry(gate().entry);
-    lock_.lock();
-  }
-  ++gate().inFlight;
+template <typename Lock>
+PluginGate::Pass<Lock>::~Pass() {
+  --gate().inFlight;
 }
 
-PluginGate::Exclusive::~Exclusive() { --gate().inFlight; }
+template class PluginGate::Pass<std::shared_lock<std::shared_mutex>>;
+template class PluginGate::Pass<std::unique_lock<std::shared_mutex>>;
 
 std::mutex& PluginGate::openings() {
   static std::mutex* const m = new std::mutex;

@@ -125,14 +125,7 @@ namespace vyxlvt {
 // reported under the instance if the handle is open, else in the error slot.
 template <typename Body>
 int sourceGuarded(unsigned int id, Body&& body) noexcept {
-  return lvt::guarded(body, [id](const char* text) {
-    const lvt::RegistryLock lock(lvt::registryMutex());
-    auto it = g_data.find(id);
-    if (it != g_data.end())
-      it->second.errorMessage = text;
-    else
-      g_data[0].errorMessage = text;  // the error slot
-  });
+  return lvt::guarded(body, [id](const char* text) { lvt::storeText(g_data, id, text); });
 }
 
 // The common start of the source entry points that read or edit an

@@ -33,11 +33,7 @@ namespace processlvt {
 // processing error slot (handle 0).
 template <typename Body>
 int processingGuarded(unsigned int id, Body&& body) noexcept {
-  return lvt::guarded(body, [id](const char* text) {
-    const lvt::RegistryLock lock(lvt::registryMutex());
-    auto it = g_pdata.find(id);
-    (it != g_pdata.end() ? it->second : g_pdata[0]).errorMessage = text;
-  });
+  return lvt::guarded(body, [id](const char* text) { lvt::storeText(g_pdata, id, text); });
 }
 
 // The instance a handle names; an unknown handle is refused.

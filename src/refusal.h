@@ -39,6 +39,15 @@ typename Registry::mapped_type& recordOf(Registry& registry, unsigned int id) {
   return it->second;
 }
 
+// Stores a refusal's text under the handle's record when it is open, else in the registry's
+// error slot (handle 0).
+template <typename Registry>
+void storeText(Registry& registry, unsigned int id, const char* text) {
+  const RegistryLock lock(registryMutex());
+  auto it = registry.find(id);
+  (it != registry.end() ? it->second : registry[0]).errorMessage = text;
+}
+
 // A pointer the call must use.
 inline void requireArgument(const void* pointer) {
   if (pointer == nullptr) refuse(VYX_INVALID_VALUE, kNullArgument);

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -174,6 +175,9 @@ std::atomic<int> g_alarms{0};
 void countAlarm(int) { ++g_alarms; }
 
 TEST(SocketReceive, InterruptedBySignalsKeepsWaitingForTheData) {
+  if (std::getenv("VYX_TEST_EMULATED") != nullptr)
+    GTEST_SKIP() << "a user-mode emulator delivers timer signals to a blocked receive its own way; "
+                    "the native build checks this";
   struct sigaction action {};
   action.sa_handler = countAlarm;
   sigemptyset(&action.sa_mask);

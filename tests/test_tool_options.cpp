@@ -171,9 +171,9 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
   r.fps = "25";
   r.files = 44;
   r.fileBytes = 1000;
-  r.requestsSent = 11;
+  r.retriedImages = 3;
   const std::string s = formatSummary(r);
-  EXPECT_NE(s.find("4 from 127.1.2.3 (simulated camera) in 2.00 s, 2.0 frames/s"),
+  EXPECT_NE(s.find("4 from 127.1.2.3 (simulated camera) in 1.50 s, 2.0 frames/s\n"),
             std::string::npos)
       << s;
   EXPECT_NE(s.find("Retried images:    3 (the camera got 11 image requests for 8 images)"),
@@ -189,7 +189,7 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
   EXPECT_NE(s.find("distance (0x10001), amplitude (0x10002)"), std::string::npos) << s;
   EXPECT_NE(s.find("44 (1000 bytes) in /tmp/out"), std::string::npos) << s;
 
-  r.requestsSent.reset();
+  r.retriedImages.reset();
   r.frames = 3;
   r.lastFrameAt = r.firstFrameAt + 4.0 / 3.0;  // two intervals
   r.interrupted = true;
@@ -197,7 +197,7 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
   EXPECT_EQ(t.find("Retried"), std::string::npos) << t;
   EXPECT_NE(
       t.find(
-          "3 of 4 from 127.1.2.3 (simulated camera) in 2.00 s, 1.5 frames/s, stopped by Ctrl-C\n"),
+          "3 of 4 from 127.1.2.3 (simulated camera) in 1.33 s, 1.5 frames/s, stopped by Ctrl-C\n"),
       std::string::npos)
       << t;
 
@@ -210,10 +210,22 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
   r.seconds = 10.0;
   r.stopSignal = SIGTERM;
   const std::string u = formatSummary(r);
-  EXPECT_NE(u.find(" in 10.00 s, 1.0 frames/s, stopped by SIGTERM\n"), std::string::npos) << u;
+  EXPECT_NE(u.find(" in 9.00 s, 1.0 frames/s, stopped by SIGTERM\n"), std::string::npos) << u;
   r.frames = 1;
-  EXPECT_NE(formatSummary(r).find(" in 10.00 s, stopped by SIGTERM\n"), std::string::npos)
+  EXPECT_NE(formatSummary(r).find("(simulated camera), stopped by SIGTERM\n"), std::string::npos)
       << "one frame has no rate: " << formatSummary(r);
+
+  // A camera that went silent: the time and rate stay the frames' own, the wait is told apart
+  // (never "13792 frames in 12.25 s, 6884.6 frames/s").
+  r.frames = 13792;
+  r.firstFrameAt = 0.25;
+  r.lastFrameAt = 2.25;
+  r.seconds = 12.25;
+  r.waitAfterLastFrame = 10.0;
+  r.interrupted = false;
+  const std::string v = formatSummary(r);
+  EXPECT_NE(v.find(" in 2.00 s, 6895.5 frames/s, then no frame for 10.0 s\n"), std::string::npos)
+      << v;
 }
 
 TEST(ProgressLine, TextShowsCountTotalAndRate) {

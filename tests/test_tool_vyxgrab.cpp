@@ -379,6 +379,14 @@ TEST(VyxgrabErrors, NoCameraAtTheAddressNamesTheCodeAndThePlugInsText) {
   // The tool's own context: where it tried and for how long.
   EXPECT_NE(run.output.find("camera control at 127."), std::string::npos) << run.output;
   EXPECT_NE(run.output.find(" port 8080, failed after "), std::string::npos) << run.output;
+
+  // An address that cannot name a camera is told apart from one where nothing answers.
+  const GrabRun bad =
+      grab(scratch, {"--address", "300.1.1.1", "--frames", "1", "--out", scratch.file("grab")});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.output.find("\"300.1.1.1\" is not a camera address"), std::string::npos)
+      << bad.output;
+  EXPECT_EQ(bad.output.find("camera connection"), std::string::npos) << bad.output;
 }
 
 TEST(VyxgrabErrors, OutOfRangeSettingIsRefusedWithTheRangeBeforeAnythingIsWritten) {
@@ -403,6 +411,14 @@ TEST(VyxgrabErrors, OutOfRangeSettingIsRefusedWithTheRangeBeforeAnythingIsWritte
   EXPECT_EQ(fps.exitCode, 1);
   EXPECT_NE(fps.output.find("--fps 0 is outside the range 1 to"), std::string::npos) << fps.output;
   EXPECT_EQ(camera->frontend()[4], 1000);
+
+  // Above the camera's limit: the camera keeps its rate, and the error says what it took.
+  const GrabRun fast =
+      grab(scratch, {"--address", address, "--fps", "31", "--out", scratch.file("grab")});
+  EXPECT_EQ(fast.exitCode, 1);
+  EXPECT_NE(fast.output.find("the camera took 30 frames/s, not 31"), std::string::npos)
+      << fast.output;
+  EXPECT_EQ(camera->frontend()[lvtwire::frontend::kFps], 25);
 }
 
 // A camera that stops answering after two frames, and does not answer the disconnect either.
@@ -428,13 +444,16 @@ TEST(VyxgrabErrors, StalledCameraIsReportedWhenThePlugInsWaitEndsAndClosingIsBou
   ASSERT_NE(stalled, std::string::npos) << run.output;
   const double waited = std::stod(run.output.substr(stalled + 32));
   EXPECT_GE(waited, 1.0) << run.output;
-  // The summary's time covers that wait.
+  // The summary's time and rate are the two frames' own; the wait that ran out is told apart.
   const size_t in = run.output.find("Frames:            2 of 5 from ");
   ASSERT_NE(in, std::string::npos) << run.output;
-  const size_t secondsAt = run.output.find(" in ", in) + 4;
-  EXPECT_GE(std::stod(run.output.substr(secondsAt)) + 0.05, waited) << run.output;
-  EXPECT_NE(run.output.find("closing the camera took "), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("it no longer answered"), std::string::npos) << run.output;
+  const size_t then = run.output.find(", then no frame for ", in);
+  ASSERT_NE(then, std::string::npos) << run.output;
+  EXPECT_GE(std::stod(run.output.substr(then + 20)) + 0.05, waited) << run.output;
+  // Closing a camera that no longer answers is left to the background: nothing waits for it.
+  EXPECT_NE(run.output.find("no longer answered; it is closed in the background"),
+            std::string::npos)
+      << run.output;
   // The two frames written stay described.
   const std::string manifest = readText(out + "/run.json");
   EXPECT_NE(manifest.find("\"frame_00001.raw\""), std::string::npos) << manifest;
@@ -481,7 +500,11 @@ TEST(VyxgrabCommandLine, HelpAndUsageErrors) {
       << version.output;
   // Without --plugin the search order shows, with the file that will be loaded.
   EXPECT_NE(help.output.find("LVT_PLUGIN"), std::string::npos) << help.output;
-  EXPECT_NE(help.output.find("<- will be loaded"), std::string::npos) << help.output;
+  const size_t mark = help.output.find("<- will be loaded");
+  EXPECT_NE(mark, std::string::npos) << help.output;
+  EXPECT_EQ(help.output.find("<- will be loaded", mark + 1), std::string::npos) << help.output;
+  // Run from the build tree, it looks there too.
+  EXPECT_NE(help.output.find("build tree: /"), std::string::npos) << help.output;
 }
 
 TEST(VyxgrabRun, ManifestDescribesEveryFrameAndAFolderHoldsOneRun) {

@@ -53,8 +53,8 @@ std::string formatSummary(const GrabReport& r) {
   s += format("Frames:            %" PRIu64, r.frames);
   if (r.framesWanted > 0 && r.frames != r.framesWanted) s += format(" of %" PRIu64, r.framesWanted);
   s += " from " + r.address + (r.cameraNote.empty() ? "" : " (" + r.cameraNote + ")");
-  s += format(" in %.2f s", r.seconds);
-  if (r.frames >= 2) s += format(", %.1f frames/s", rate);
+  if (r.frames >= 2) s += format(" in %.2f s, %.1f frames/s", r.lastFrameAt - r.firstFrameAt, rate);
+  if (r.waitAfterLastFrame > 0) s += format(", then no frame for %.1f s", r.waitAfterLastFrame);
   s += r.interrupted ? ", stopped by " + stoppedBy(r.stopSignal == 0 ? SIGINT : r.stopSignal) + "\n"
                      : "\n";
   if (r.frames > 0) {
@@ -64,11 +64,11 @@ std::string formatSummary(const GrabReport& r) {
                 " pixels (camera image types %s)\n",
                 r.frameBytes, r.cameraImageTypes.size(), r.columns, r.rows, types.c_str());
   }
-  if (r.requestsSent) {
-    const uint64_t retried = *r.requestsSent > r.imageBlocks ? *r.requestsSent - r.imageBlocks : 0;
+  if (r.retriedImages) {
+    // Every image delivered was asked for once, and each retried one once more.
     s += format("Retried images:    %" PRIu64 " (the camera got %" PRIu64
                 " image requests for %" PRIu64 " images)\n",
-                retried, *r.requestsSent, r.imageBlocks);
+                *r.retriedImages, *r.retriedImages + r.imageBlocks, r.imageBlocks);
   }
   if (r.itimeSetting || r.itimeFrame) {
     s += "Integration times:";

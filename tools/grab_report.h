@@ -20,12 +20,14 @@ struct GrabReport {
   std::string stage;
 
   uint64_t frames = 0;  // frames grabbed and written completely
-  double seconds = 0;   // from the first update to the end, including any wait that failed
-  // When vyxpUpdate returned for the first and the last frame, seconds after the first update
-  // began; frames/s counts the intervals between them.
+  double seconds = 0;   // from the first grab to the end, including any wait that failed
+  // When the first and the last frame arrived, seconds after the first grab began. The summary's
+  // time and rate are the frames' own: the intervals between these two.
   double firstFrameAt = 0, lastFrameAt = 0;
-  uint64_t imageBlocks = 0;              // image blocks in the frames the plug-in delivered
-  std::optional<uint64_t> requestsSent;  // image requests the camera received (simulator only)
+  // A wait for the next frame that ran out (the camera stopped answering); 0 if none.
+  double waitAfterLastFrame = 0;
+  uint64_t imageBlocks = 0;               // image blocks in the frames the plug-in delivered
+  std::optional<uint64_t> retriedImages;  // images the camera was asked for again (simulator only)
 
   // The last frame as the plug-in described it.
   uint64_t frameBytes = 0;
@@ -51,6 +53,7 @@ struct GrabReport {
 };
 
 // Frames per second over the intervals between the first and the last frame; 0 below two frames.
+// The summary shows it with that span as the time: "10 from A in 9.00 s, 1.0 frames/s".
 double frameRate(const GrabReport& report);
 
 // Several lines, each ending in a newline.

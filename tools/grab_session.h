@@ -1,7 +1,7 @@
-// One grab from start to end: find and load the plug-in, claim the output folder, open the
-// camera, check and apply the settings, then per frame update, fetch the raw bytes and
-// description, convert every image type the frame allows and write the files and the run's
-// manifest; finally read the settings back and close the camera.
+// One grab from start to end on the camera session (vyxhost::Camera): find and load the plug-in,
+// claim the output folder, open the camera, check and apply the settings, then per frame grab,
+// convert every image type the frame allows and write the files and the run's manifest; finally
+// read the settings back and close the camera.
 #pragma once
 
 #include <functional>
@@ -11,6 +11,7 @@
 #include "grab_options.h"
 #include "grab_report.h"
 #include "progress_line.h"
+#include "wait_note.h"
 
 namespace vyxgrab {
 
@@ -19,18 +20,15 @@ struct GrabHooks {
   std::function<int()> stopSignal;                        // the signal that asked to stop
   std::function<std::optional<uint64_t>()> requestsSent;  // image requests the camera received
   ProgressLine* progress = nullptr;
-  bool simulated = false;  // for the manifest: the camera is vyxgrab's own simulator
-  std::string replay;      // and replays this recording
+  WaitNote* waiting = nullptr;  // told what the grab waits for, while it waits
+  bool simulated = false;       // for the manifest: the camera is vyxgrab's own simulator
+  std::string replay;           // and replays this recording
 };
 
-// A wait at least this long before a failure means the camera stopped answering, not that it
-// refused.
-constexpr double kStallSeconds = 1.0;
-
-// Fills report as it goes. Throws vyxhost::LoadError for the plug-in's loading and
-// std::runtime_error (vyxhost::CallError, or its text with the tool's context added) for the
-// plug-in's failures and for file errors; report.stage then names the step. Closing the camera
-// is timed; report.closeNote says when it took long or failed.
+// Fills report as it goes. Throws vyxhost::LoadError for the plug-in's loading,
+// vyxhost::CameraError for the camera's failures and std::runtime_error for settings out of
+// range and file errors; report.stage then names the step. A camera that no longer answers is
+// closed in the background; report.closeNote then says so.
 void runGrab(const GrabOptions& options, const std::string& address, const GrabHooks& hooks,
              GrabReport& report);
 

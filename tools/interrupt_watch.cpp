@@ -19,7 +19,7 @@ void say(const char* text) {
 
 }  // namespace
 
-InterruptWatch::InterruptWatch() {
+InterruptWatch::InterruptWatch(const WaitNote* waiting) : waiting_(waiting) {
   sigemptyset(&watched_);
   sigaddset(&watched_, SIGINT);
   sigaddset(&watched_, SIGTERM);
@@ -56,6 +56,11 @@ void InterruptWatch::watch() {
     say(("\nvyxgrab: " + name + ": stopping after the current frame (" + name +
          " again to quit at once)\n")
             .c_str());
+    const std::string waiting = waiting_ != nullptr ? waiting_->describe() : std::string();
+    if (!waiting.empty()) {
+      say(("vyxgrab: " + waiting + "; the grab stops when the plug-in's bounded wait ends\n")
+              .c_str());
+    }
   }
 }
 

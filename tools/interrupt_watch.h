@@ -1,7 +1,8 @@
 // Ctrl-C handling without interrupted system calls: SIGINT, SIGTERM and SIGHUP are blocked in
 // every thread and taken by one watcher thread with sigwait, so a camera read in progress is never
 // cut short. The first signal asks the grab loop to stop after the current frame; a second one
-// ends the program at once with 128 + its number.
+// ends the program at once with 128 + its number. A signal that comes while the grab waits for
+// the camera says at once what it waits for.
 #pragma once
 
 #include <signal.h>
@@ -9,12 +10,15 @@
 #include <atomic>
 #include <thread>
 
+#include "wait_note.h"
+
 namespace vyxgrab {
 
 class InterruptWatch {
  public:
-  // Create before any other thread, so that all threads inherit the blocked signals.
-  InterruptWatch();
+  // Create before any other thread, so that all threads inherit the blocked signals. waiting,
+  // when given, must outlive the watch.
+  explicit InterruptWatch(const WaitNote* waiting = nullptr);
   ~InterruptWatch();
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
@@ -26,6 +30,7 @@ class InterruptWatch {
  private:
   void watch();
 
+  const WaitNote* waiting_;
   sigset_t watched_;
   sigset_t previousMask_;
   std::atomic<bool> stop_{false};

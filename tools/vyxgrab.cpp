@@ -20,6 +20,7 @@
 #include "progress_line.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
+#include "wait_note.h"
 #ifdef VYXGRAB_WITH_SIMULATOR
 #include "lvtsim/embedded.h"
 #endif
@@ -78,8 +79,9 @@ void printVersions(const std::string& explicitPlugin) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vyxgrab::WaitNote waiting;
   // First, before any thread exists: every thread then leaves the stop signals to the watcher.
-  vyxgrab::InterruptWatch interrupts;
+  vyxgrab::InterruptWatch interrupts(&waiting);
 
   vyxgrab::GrabOptions options;
   try {
@@ -110,13 +112,13 @@ int main(int argc, char** argv) {
     hooks.stopSignal = [&interrupts] { return interrupts.signal(); };
     hooks.requestsSent = camera.requestsSent;
     hooks.progress = &progress;
+    hooks.waiting = &waiting;
     hooks.simulated = options.simulate;
     hooks.replay = camera.replay;
     vyxgrab::runGrab(options, camera.address, hooks, report);
   } catch (const std::exception& e) {
     progress.finish();
     if (report.frames > 0) {
-      if (camera.requestsSent) report.requestsSent = camera.requestsSent();
       std::fputs(vyxgrab::formatSummary(report).c_str(), stdout);
       std::fflush(stdout);
     }

@@ -223,13 +223,8 @@ class McapReader::Impl {
         const uint8_t opcode = records.u8();
         const uint64_t length = records.u64();
         Cursor r(records.take(length, "a summary record"), static_cast<size_t>(length));
+        if (addDefinition(opcode, r, at)) continue;
         switch (opcode) {
-          case mcap::kSchema:
-            addSchema(r, at);
-            break;
-          case mcap::kChannel:
-            addChannel(r, at);
-            break;
           case mcap::kStatistics:
             readStatistics(r);
             break;
@@ -325,6 +320,18 @@ class McapReader::Impl {
     } catch (const bytes::Truncated& e) {
       fail(at, e.what());
     }
+  }
+
+  // Schemas and channels, wherever they stand; false for any other record.
+  bool addDefinition(uint8_t opcode, Cursor& r, uint64_t at) {
+    if (opcode == mcap::kSchema) {
+      addSchema(r, at);
+    } else if (opcode == mcap::kChannel) {
+      addChannel(r, at);
+    } else {
+      return false;
+    }
+    return true;
   }
 
   void addSchema(Cursor& r, uint64_t at) {
@@ -558,13 +565,8 @@ class McapReader::Impl {
       src_->read(at + mcap::kRecordPrefix, length, buf_);
       Cursor r(buf_.data(), buf_.size());
       try {
+        if (addDefinition(opcode, r, at)) continue;
         switch (opcode) {
-          case mcap::kSchema:
-            addSchema(r, at);
-            break;
-          case mcap::kChannel:
-            addChannel(r, at);
-            break;
           case mcap::kMetadata:
             addMetadata(r, at);
             break;

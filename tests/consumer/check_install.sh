@@ -58,6 +58,9 @@ mv "$prefix" "$scratch/moved"
 help=$(env -u LVT_PLUGIN "$scratch/moved/bin/vyxgrab" --help)
 grep -q "$scratch/moved/bin/../$libdir/vyx/lvt.L32.vcp  <- will be loaded" <<<"$help" ||
   { echo "$help"; fail "a moved vyxgrab does not pick the plug-in beside it"; }
+[ "$(grep -c "<- will be loaded" <<<"$help")" = 1 ] ||
+  { echo "$help"; fail "vyxgrab --help marks more than one plug-in file"; }
+! grep -q "$build" <<<"$help" || { echo "$help"; fail "an installed vyxgrab lists the build tree"; }
 env -u LVT_PLUGIN "$scratch/moved/bin/vyxgrab" --address "$address" --frames 1 \
   --out "$scratch/grab" >"$scratch/grab.log" 2>&1 || { cat "$scratch/grab.log"; fail "moved vyxgrab"; }
 echo "check_install: ok"

@@ -208,6 +208,9 @@ class Camera {
 
   // Closes now (see the destructor). Idempotent.
   void close();
+  // What the last close() left to the background, for a user ("the camera at A no longer
+  // answered; it is closed in the background ..."); empty when the camera closed at once.
+  std::string closeNote() const;
 
  private:
   struct Impl;

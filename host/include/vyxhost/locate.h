@@ -4,7 +4,8 @@
 //   2. the environment variable LVT_PLUGIN,
 //   3. the install location beside the running program (<bin>/../lib/vyx/),
 //   4. the install location beside this loader library (<libdir>/vyx/),
-//   5. the build tree this loader was built in.
+//   5. the build tree this loader was built in, only for a program or loader that runs from
+//      there (an installed one neither looks there nor lists it).
 #ifndef VYXHOST_LOCATE_H
 #define VYXHOST_LOCATE_H
 
@@ -29,7 +30,7 @@ std::vector<PluginCandidate> pluginCandidates(const std::string& explicitPath = 
 // that file. Throws LoadError naming every place looked at when none exists.
 std::string findPlugin(const std::string& explicitPath = "");
 
-// The search order as lines for --help, marking the file that would be loaded.
+// The search order as lines for --help, marking the one place whose file would be loaded.
 std::string describePluginSearch(const std::string& explicitPath = "");
 
 }  // namespace vyxhost

@@ -26,28 +26,22 @@ unsigned int newHandle();
 
 class PluginGate {
  public:
+  // Passes the gate in the way Lock takes a shared_mutex; counted as a call in flight.
+  template <typename Lock>
+  class Pass {
+   public:
+    Pass();
+    ~Pass();
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
+
+   private:
+    Lock lock_;
+  };
   // For every call into the plug-in.
-  class Shared {
-   public:
-    Shared();
-    ~Shared();
-    Shared(const Shared&) = delete;
-    Shared& operator=(const Shared&) = delete;
-
-   private:
-    std::shared_lock<std::shared_mutex> lock_;
-  };
+  using Shared = Pass<std::shared_lock<std::shared_mutex>>;
   // The plug-in to oneself: no other call is inside it meanwhile.
-  class Exclusive {
-   public:
-    Exclusive();
-    ~Exclusive();
-    Exclusive(const Exclusive&) = delete;
-    Exclusive& operator=(const Exclusive&) = delete;
-
-   private:
-    std::unique_lock<std::shared_mutex> lock_;
-  };
+  using Exclusive = Pass<std::unique_lock<std::shared_mutex>>;
   // Held around an opening, inside the gate.
   static std::mutex& openings();
   // Calls inside the plug-in right now (any thread).
