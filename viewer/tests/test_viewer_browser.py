@@ -46,6 +46,7 @@ from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 ROWS, COLUMNS = 50, 64
 
@@ -163,7 +164,10 @@ class Rig:
 
     def set_control(self, name, value):
         field = self.driver.find_element(By.ID, name)
-        field.clear()
+        # Emptied by keys, not clear(): clear() leaves the field without focus, and a status
+        # arriving then would fill in the camera's value again before the typing.
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(Keys.DELETE)
         field.send_keys(str(value))
         self.click("set-" + name)
 
