@@ -114,7 +114,8 @@ int runViewer(const Options& o) {
   if (o.simulate) {
     simulated.emplace(o.replay, true);  // paced like the camera
     address = simulated->address();
-    if (!lens) lens = simulated->lens();  // the model it renders with, exactly
+    // The model it renders with, exactly; a replayed folder's frames were not rendered by it.
+    if (!lens && o.replay.empty()) lens = simulated->lens();
   }
 
   boost::asio::io_context io(1);

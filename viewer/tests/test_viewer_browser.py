@@ -527,9 +527,18 @@ def check_stall(rig):
 def check_outages(rig):
     rig.wait_streaming_frames()
     before = rig.viewer_socket_fds()
+    # A recording under way when the camera goes: closed properly, saying why.
+    rig.click("record")
+    recording = wait_for("3 recorded frames", lambda: (lambda m: m if m and int(m.group(1)) >= 3 else None)(
+        re.match(r"recording (\d+) frames into (.+)$", rig.text("record-state"))))
     for outage in range(5):
         rig.kill_camera()
         rig.wait_state("lost")
+        if outage == 0:
+            wait_for("the recording to fail", lambda: rig.text("record-state").startswith("recording failed: camera lost"))
+            info = recording_info(rig, recording.group(2))
+            assert info["complete"] and info["failed"], info
+            assert info["cameras"]["cam0"] >= 3 and info["counters"]["frames"] >= 3, info
         rig.start_camera()
         rig.wait_streaming_frames(timeout=15)
     after = rig.viewer_socket_fds()
