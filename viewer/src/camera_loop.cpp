@@ -241,6 +241,7 @@ void CameraLoop::reconnect() {
   std::vector<std::string> failed;
   if (!camera_->reconnect(&failed)) return;  // the session told the page why
   log("streaming again from the camera at " + cfg_.address);
+  depth_.reset();
   readSettings();
   if (!failed.empty()) {
     std::string problem = "settings not restored:";

@@ -29,6 +29,8 @@ class DepthView {
   void process(const std::vector<float>& distance, const std::vector<float>& amplitude,
                uint32_t rows, uint32_t columns);
   const vyxhost::DepthImages& images() const { return images_; }
+  // After a gap (a camera back, a replay moved): the temporal median starts afresh.
+  void reset() { pipeline_->reset(); }
   // The last processed frame's message; the header's flags are filled in here.
   std::string message(FrameHeader header, bool points) const;
 

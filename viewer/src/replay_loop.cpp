@@ -194,6 +194,8 @@ nlohmann::json ReplayLoop::execute(const CameraCommand& c) {
 }
 
 void ReplayLoop::readTo(uint64_t index) {
+  // Anything but the next frame is a jump: the temporal median must not mix the two places.
+  if (index != position_ + 1) depth_->reset();
   if (!play_ || index < nextIndex_) {
     // Back to the first frame with that frame's time, through the file's index.
     play_ = std::make_unique<vyxrec::McapPlayback>(cfg_.file);

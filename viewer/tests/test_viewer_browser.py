@@ -441,6 +441,8 @@ def check_replay(rig):
         rig.driver.get(url)
         total = recording_info(rig, rig.recording)["cameras"]["cam0"]
         wait_for("the timeline", lambda: rig.text("replay-frame").endswith(f"of {total}"))
+        # The live camera's lens was nominal; the recording's camera_info says so again.
+        wait_for("the recording's lens", lambda: rig.text("lens") == "nominal lens")
         shown = lambda: int(re.match(r"frame (\d+) of", rig.text("replay-frame")).group(1))
         rig.click("play")  # pause
         rig.wait_state("paused")
