@@ -4,7 +4,9 @@
 // two alternate so that both meet the same machine load, each with its camera connection and
 // thread kept from batch to batch; the figure is the median of the per-pair ratios, with its
 // quartiles. CPU per frame is that of the thread doing the work: the
-// element's streaming thread, the loop's own thread (the camera runs in this process too).
+// element's streaming thread, the loop's own thread (the camera runs in this process too), and
+// beside it the whole process's. The element runs without its filters for the comparison (the
+// loop filters nothing), and once more with them.
 // Beside, vyxgrab's own per-frame work (every image the frame allows, no files). Last, lvtsrc
 // simulate=true against the simulated camera's own frame rate.
 #include <gst/gst.h>
@@ -50,6 +52,7 @@ class BatchGate {
     if (!changed_.wait_for(hold, std::chrono::minutes(1), [&] { return held_; })) return false;
     out.wall = (end_.wall - start_.wall) / frames;
     out.cpu = (end_.cpu - start_.cpu) / frames;
+    out.processCpu = (end_.processCpu - start_.processCpu) / frames;
     return true;
   }
   void open() {
@@ -151,28 +154,38 @@ int main(int argc, char** argv) {
     return true;
   };
 
-  BatchGate gate;
+  // The element as the grab loop works (no filters), and with its default filters.
+  BatchGate gate, filteredGate;
   GstElement* element =
-      launch("lvtsrc address=" + address + " ! fakesink name=sink sync=false", gate);
-  if (element == nullptr) return 1;
+      launch("lvtsrc address=" + address + " filters=false ! fakesink name=sink sync=false", gate);
+  GstElement* filteredElement =
+      launch("lvtsrc address=" + address + " ! fakesink name=sink sync=false", filteredGate);
+  if (element == nullptr || filteredElement == nullptr) return 1;
   std::vector<double> ratio, ratioEvery, elementFps, loopFps, everyFps, elementCpu, loopCpu;
+  std::vector<double> filteredRatio, filteredFps, filteredCpu, elementProc, loopProc;
   for (int pair = 0; pair < kPairs; ++pair) {
-    vyxbench::PerFrame e, l, v;
-    if (!gate.run(kBatch, e)) {
+    vyxbench::PerFrame e, f, l, v;
+    if (!gate.run(kBatch, e) || !filteredGate.run(kBatch, f)) {
       std::fprintf(stderr, "lvtsrc delivered no frames\n");
       return 1;
     }
     vyxbench::timeFrames(kBatch, grabOne, l);
     vyxbench::timeFrames(kBatch, grabEvery, v);
     ratio.push_back(l.wall / e.wall);
+    filteredRatio.push_back(l.wall / f.wall);
     ratioEvery.push_back(v.wall / e.wall);
     elementFps.push_back(1 / e.wall);
+    filteredFps.push_back(1 / f.wall);
     loopFps.push_back(1 / l.wall);
     everyFps.push_back(1 / v.wall);
     elementCpu.push_back(e.cpu);
+    filteredCpu.push_back(f.cpu);
     loopCpu.push_back(l.cpu);
+    elementProc.push_back(e.processCpu);
+    loopProc.push_back(l.processCpu);
   }
   finish(element, gate);
+  finish(filteredElement, filteredGate);
 
   // The element's own simulated camera, paced at its frame rate.
   BatchGate pacedGate;
@@ -201,6 +214,11 @@ int main(int argc, char** argv) {
   printFigure("ratio lvtsrc / vyxgrab's loop", ratioEvery, "x  ", 1);
   printFigure("lvtsrc CPU per frame (streaming thread)", elementCpu, "us ", 1e6);
   printFigure("grab loop CPU per frame (its thread)", loopCpu, "us ", 1e6);
+  printFigure("process CPU per frame: lvtsrc", elementProc, "us ", 1e6);
+  printFigure("process CPU per frame: grab loop", loopProc, "us ", 1e6);
+  printFigure("lvtsrc with its filters frames/s", filteredFps, "fps", 1);
+  printFigure("ratio filtered lvtsrc / grab loop", filteredRatio, "x  ", 1);
+  printFigure("filtered lvtsrc CPU per frame (streaming)", filteredCpu, "us ", 1e6);
   std::printf("  %-44s %10.2f fps against the camera's %u: %.3fx\n",
               "lvtsrc simulate=true (paced camera)", 1 / paced.wall, cameraRate,
               (1 / paced.wall) / cameraRate);

@@ -31,19 +31,26 @@ CameraLink::CameraLink(const CameraSettings& settings, uint32_t outputType) {
   if (settings.itime0 != 0) camera_->setIntegrationTime(0, settings.itime0);
   if (settings.itime1 != 0) camera_->setIntegrationTime(1, settings.itime1);
   if (settings.fps != 0) camera_->setFrameRate(settings.fps);
-  // Read before the fetching starts, which keeps the camera busy.
+  // Read before grabbing starts, which keeps the camera busy.
   opened_ = {camera_->integrationTime(0), camera_->integrationTime(1), camera_->frameRate()};
-  vyxhost::Frame first;
-  camera_->grab(first);
+  camera_->grab(first_);
   std::vector<float> values;
-  firstShape_ = toFloats(*camera_, outputType, first, values);
-  fetcher_ = std::make_unique<FrameFetcher>(camera_, std::move(first));
+  firstShape_ = toFloats(*camera_, outputType, first_, values);
 }
 
 CameraLink::~CameraLink() {
-  fetcher_.reset();  // closes the camera
+  camera_->close();  // returns at once when a grab waits for a silent camera
   camera_.reset();
   simulator_.reset();
+}
+
+void CameraLink::next(vyxhost::Frame& frame) {
+  if (!firstTaken_) {
+    firstTaken_ = true;
+    std::swap(frame, first_);
+    return;
+  }
+  camera_->grab(frame);
 }
 
 vyxhost::ImageShape toFloats(const vyxhost::Camera& camera, uint32_t outputType,

@@ -1,6 +1,6 @@
-// The element's camera: an optional simulated camera on a free loopback address, the camera
-// session opened on it with the element's settings, and the frames fetched ahead. Plain C++
-// with no GStreamer types, so that it can be reasoned about on its own.
+// The element's camera: an optional simulated camera on a free loopback address and the camera
+// session opened on it with the element's settings. Plain C++ with no GStreamer types, so that it
+// can be reasoned about on its own.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "frame_fetcher.h"
 #include "vyxhost/camera.h"
 
 namespace lvtsim {
@@ -45,14 +44,22 @@ class CameraLink {
   // The address the camera was opened at (the simulator's own when simulating).
   const std::string& address() const { return camera_->address(); }
   vyxhost::Camera& camera() { return *camera_; }
-  FrameFetcher& frames() { return *fetcher_; }
   const vyxhost::ImageShape& firstShape() const { return firstShape_; }
   const OpenedValues& opened() const { return opened_; }
+
+  // The next frame into frame (its buffer reused): frame 0 first, then straight from the camera
+  // on the calling thread, with no thread or lock between. Throws the session's CameraError.
+  void next(vyxhost::Frame& frame);
+  // Ends a next() waiting on another thread: the camera is closed, so a grab under way ends at
+  // once, or within the plug-in's bound for a camera that stopped answering. For stopping only;
+  // a pause or a flush lets the grab end with the camera's next frame.
+  void interrupt() { camera_->close(); }
 
  private:
   std::unique_ptr<lvtsim::EmbeddedCamera> simulator_;
   std::shared_ptr<vyxhost::Camera> camera_;
-  std::unique_ptr<FrameFetcher> fetcher_;
+  vyxhost::Frame first_;
+  bool firstTaken_ = false;
   vyxhost::ImageShape firstShape_;
   OpenedValues opened_;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "camera_link.h"
+#include "distance_filter.h"
 #include "output_pool.h"
 #include "sample_scaling.h"
 #include "vyxdatadescription.h"
@@ -35,6 +36,7 @@ enum Property : guint {
   PROP_ITIME1,
   PROP_FPS,
   PROP_SCALE,
+  PROP_FILTERS,
 };
 
 constexpr double kDefaultScale = 1000.0;
@@ -46,6 +48,7 @@ struct State {
   lvtgst::CameraSettings settings;
   Image image = Image::Distance;
   double scale = kDefaultScale;
+  bool filters = true;                       // unusable distances become 0
   std::shared_ptr<lvtgst::CameraLink> link;  // open from READY->PAUSED to PAUSED->READY
   // What the caps say now.
   unsigned columns = 0, rows = 0, fps = 0;
@@ -56,6 +59,7 @@ struct State {
   // The streaming thread's alone.
   vyxhost::Frame frame;
   std::vector<float> values;
+  lvtgst::DistanceFilter filter;
 };
 
 GType imageEnumType() {
@@ -72,12 +76,20 @@ GType imageEnumType() {
 }
 
 // The property's nick names the host's output type ("distance" is VYX_TYPE_10001).
-uint32_t outputTypeOf(Image image) {
+uint32_t lookUpOutputType(Image image) {
   auto* images = static_cast<GEnumClass*>(g_type_class_ref(imageEnumType()));
   const GEnumValue* value = g_enum_get_value(images, static_cast<gint>(image));
   const vyxhost::OutputType* type = value ? vyxhost::findOutputType(value->value_nick) : nullptr;
   g_type_class_unref(images);
   return type != nullptr ? type->code : VYX_TYPE_10001;
+}
+
+// Looked up once per process: create() asks for every frame.
+uint32_t outputTypeOf(Image image) {
+  static const uint32_t types[] = {lookUpOutputType(Image::Distance),
+                                   lookUpOutputType(Image::Amplitude),
+                                   lookUpOutputType(Image::Intensity)};
+  return types[static_cast<int>(image)];
 }
 
 GstStaticPadTemplate srcTemplate = GST_STATIC_PAD_TEMPLATE(
@@ -198,6 +210,9 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
       }
       break;
     }
+    case PROP_FILTERS:
+      st.filters = g_value_get_boolean(value);
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
   }
@@ -206,7 +221,6 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
     // A value the camera refuses is an error of the pipeline, as it would be at the start.
     GST_ELEMENT_ERROR(GST_LVT_SRC(object), RESOURCE, SETTINGS,
                       ("The camera refused %s: %s", pspec->name, refusal.c_str()), (nullptr));
-    link->frames().interrupt();  // the streaming thread ends the stream now
   }
 }
 
@@ -238,6 +252,9 @@ void getProperty(GObject* object, guint propId, GValue* value, GParamSpec* pspec
       break;
     case PROP_SCALE:
       g_value_set_double(value, st.scale);
+      break;
+    case PROP_FILTERS:
+      g_value_set_boolean(value, st.filters);
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, propId, pspec);
@@ -343,19 +360,22 @@ std::shared_ptr<lvtgst::CameraLink> linkOf(State& st) {
   return st.link;
 }
 
-// A pause, a flush or going to NULL: the streaming thread stops waiting for a frame at once;
-// the camera's fetching goes on (or, at NULL, ends with the closing).
+// A pause, a flush or going to NULL: the streaming thread stops waiting for a frame. Stopping
+// closes the camera, which ends a grab under way at once, or within the plug-in's bound for a
+// camera that stopped answering; a pause lets the grab under way end with the camera's next
+// frame, which is then dropped.
 gboolean unlock(GstBaseSrc* base) {
   State& st = stateOf(base);
   st.flushing = true;
-  if (const auto link = linkOf(st)) link->frames().interrupt();
+  if (GST_STATE_TARGET(base) <= GST_STATE_READY) {
+    if (const auto link = linkOf(st)) link->interrupt();
+  }
   return TRUE;
 }
 
 gboolean unlockStop(GstBaseSrc* base) {
   State& st = stateOf(base);
   st.flushing = false;
-  if (const auto link = linkOf(st)) link->frames().resume();
   return TRUE;
 }
 
@@ -365,8 +385,7 @@ gboolean decideAllocation(GstBaseSrc* base, GstQuery* query) {
          GST_BASE_SRC_CLASS(gst_lvt_src_parent_class)->decide_allocation(base, query);
 }
 
-// The pipeline's running time when the frame arrived (vyxpUpdate returned), which may have been
-// a while ago since frames are fetched ahead.
+// The pipeline's running time when the frame arrived (vyxpUpdate returned).
 GstClockTime arrivalTime(GstElement* element, const vyxhost::Frame& frame) {
   GstClock* clock = gst_element_get_clock(element);
   if (clock == nullptr) return GST_CLOCK_TIME_NONE;
@@ -389,20 +408,26 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   // The link stays: stop() only comes once this thread has left create().
   std::shared_ptr<lvtgst::CameraLink> link;
   Image image = Image::Distance;
+  bool filters = false;
   {
     const std::lock_guard<std::mutex> hold(st.lock);
     if (st.failed) return GST_FLOW_ERROR;  // already posted
     link = st.link;
     image = st.image;
+    filters = st.filters;
   }
   if (!link) return GST_FLOW_FLUSHING;
   vyxhost::ImageShape shape;
   try {
-    if (!link->frames().take(st.frame)) {
+    link->next(st.frame);
+    if (st.flushing) {  // a frame that waited through a pause is stale
       const std::lock_guard<std::mutex> hold(st.lock);
       return st.failed ? GST_FLOW_ERROR : GST_FLOW_FLUSHING;
     }
     shape = lvtgst::toFloats(link->camera(), outputTypeOf(image), st.frame, st.values);
+    if (filters && image == Image::Distance) {
+      st.filter.apply(link->camera(), st.frame, shape, st.values.data());
+    }
   } catch (const std::exception& e) {
     if (st.flushing) return GST_FLOW_FLUSHING;
     GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", e.what()),
@@ -412,6 +437,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
   const GstClockTime pts = arrivalTime(GST_ELEMENT(push), st.frame);
 
   std::unique_lock<std::mutex> hold(st.lock);
+  if (st.failed) return GST_FLOW_ERROR;  // a setting was refused meanwhile: already posted
   const double scale = st.scale;
   const unsigned fps = st.rate;
   const bool newCaps = shape.columns != st.columns || shape.rows != st.rows || fps != st.fps;
@@ -527,6 +553,15 @@ static void gst_lvt_src_class_init(GstLvtSrcClass* klass) {
                           "amplitude and intensity: a multiplier. Scaled values are rounded and "
                           "clamped to 1..65535; NaN and negative values become 0",
                           G_MINDOUBLE, G_MAXDOUBLE, kDefaultScale, liveFlags));
+
+  g_object_class_install_property(
+      gobject, PROP_FILTERS,
+      g_param_spec_boolean("filters", "Filters",
+                           "Time-of-flight filters on the distance image, with the defaults every "
+                           "tool uses: pixels with too little light, a full sensor, a distance "
+                           "out of range or a jump at a depth edge (flying pixels) become 0. The "
+                           "amplitude and intensity images are never filtered",
+                           TRUE, liveFlags));
 
   gst_element_class_set_static_metadata(
       element, "lvt camera source", "Source/Video",

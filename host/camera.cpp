@@ -548,7 +548,7 @@ void Camera::grab(Frame& frame) {
     if (code == VYX_OK) {
       frame.sequence = m.sequence++;
       ++m.counters.frames;
-      m.counters.imageBlocks += lvtwire::imageTypesInFrame(frame.raw).size();
+      m.counters.imageBlocks += lvtwire::imageBlockCount(frame.raw);
       m.counters.lastLatencySeconds = frame.latencySeconds;
       m.lastFrameAt = Clock::now();
     } else if (!closeNow) {

@@ -12,13 +12,14 @@ demo=(cmake g++ make pkg-config libflxmlrpc-dev libpng-dev nlohmann-json3-dev li
 # for kernels that cannot run it), the Debian packages' build and check (./run package), node for
 # the MCAP readers of tests/mcap_check, and what the Python module, the GStreamer element and the
 # viewer (with its browser
-# test) build and run with.
+# test) build and run with; Open3D reads the grabber's point clouds in a test.
 native=(git file libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-tidy
         cppcheck clang-format g++-multilib
         python3 python3-numpy python3-dev pybind11-dev python3-pytest python3-gi gir1.2-gstreamer-1.0
+        python3-open3d
         libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
         gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-        libboost-dev chromium chromium-driver python3-selenium python3-pil libjs-three
+        libboost-dev chromium chromium-driver python3-selenium python3-pil python3-open3d libjs-three
         dpkg-dev debhelper dh-python lintian nodejs)
 i386=(qemu-user libflxmlrpc-dev:i386 libgtest-dev:i386 libpng-dev:i386 libbenchmark-dev:i386
       libzstd-dev:i386 zlib1g-dev:i386)

@@ -1,4 +1,6 @@
 // lvtcamsim: runs one simulated camera until SIGINT or SIGTERM.
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -33,8 +35,16 @@ int main(int argc, char** argv) {
   try {
     if (!opt.writeCalibration.empty())
       vyxhost::writeCalibration(opt.writeCalibration, opt.camera.lens);
+    lvtsim::ReplayRecording replay;
+    if (!opt.replayDir.empty()) replay = lvtsim::loadReplay(opt.replayDir);
+    // A recording is served at the pace it was recorded at, unless --fps says otherwise.
+    if (replay.framesPerSecond > 0 && !opt.fpsGiven) {
+      opt.camera.frontend[lvtwire::frontend::kFps] =
+          std::clamp(static_cast<int32_t>(std::lround(replay.framesPerSecond)), opt.camera.minFps,
+                     opt.camera.maxFps);
+    }
     lvtsim::Camera camera(opt.camera);
-    if (!opt.replayDir.empty()) camera.setReplay(lvtsim::loadReplayFrames(opt.replayDir));
+    if (!replay.frames.empty()) camera.setReplay(replay.frames);
     camera.start();
     std::printf("lvtcamsim: camera at %s, control port %u, data port %u%s\n",
                 opt.camera.address.c_str(), static_cast<unsigned>(opt.camera.controlPort),

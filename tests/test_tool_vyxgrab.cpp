@@ -1,11 +1,12 @@
 // vyxgrab run as a program, the way a user runs it: a grab from the built-in simulated camera
 // checked file by file against what the camera sent, settings, replay of a recording, Ctrl-C,
-// and the messages and exit codes of its failures.
+// the messages and exit codes of its failures, and recordings that end badly (full disk, killed).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "sim_fixture.h"
 #include "temp_dir.h"
 #include "vyxdatadescription.h"
+#include "vyxrec/mcap_playback.h"
 #include "vyxrec/run_manifest.h"
 
 namespace {
@@ -689,6 +691,120 @@ TEST(VyxgrabRun, TermAndHupStopLikeCtrlCWithTheirOwnExitCodes) {
     while (fs::exists(out + "/" + frameName(frames) + ".raw")) ++frames;
     EXPECT_EQ(vyxrec::readManifest(out).frames.size(), static_cast<size_t>(frames));
   }
+}
+
+// ---- Recordings in one file (--out NAME.mcap) ----
+
+// Every frame of a recording, in order.
+std::vector<vyxrec::PlaybackFrame> playAll(vyxrec::McapPlayback& play) {
+  std::vector<vyxrec::PlaybackFrame> frames;
+  vyxrec::PlaybackFrame f;
+  while (play.next(f)) frames.push_back(f);
+  return frames;
+}
+
+// A disk that fills up mid-run (a file-size limit makes the writes fail, as ENOSPC would): the
+// recording is closed properly, every frame before the failure reads back with its floats, and
+// the last metadata record says why it ended.
+TEST(VyxgrabRecording, WriteFailureClosesTheFileWithTheReasonAndKeepsEveryFrameBefore) {
+  TempDir scratch;
+  const std::string file = scratch.file("full.mcap");
+  const std::string log = scratch.file("output.txt");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of killing us
+    const rlimit limit{10u << 20, 10u << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, STDOUT_FILENO);
+    ::dup2(fd, STDERR_FILENO);
+    ::execl(VYXGRAB_PATH, VYXGRAB_PATH, "--simulate", "--frames", "400", "--out", file.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const GrabRun run = finish(pid, log);
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_NE(run.output.find("full.mcap"), std::string::npos) << run.output;
+
+  vyxrec::McapPlayback play(file);
+  const std::vector<vyxrec::PlaybackFrame> frames = playAll(play);
+  EXPECT_TRUE(play.complete()) << play.stopReason();
+  EXPECT_GT(frames.size(), 10u);
+  EXPECT_LT(frames.size(), 400u);
+  EXPECT_NE(play.failure().find("File too large"), std::string::npos) << play.failure();
+  EXPECT_NE(play.counters().find("\"frames\""), std::string::npos) << play.counters();
+  for (size_t n = 0; n < frames.size(); ++n) {
+    ASSERT_EQ(frames[n].sequence, n);
+    ASSERT_EQ(frames[n].raw.size(), kFrameBytes);
+    // The recorded distance is the wire's big-endian image, pixel for pixel.
+    const std::vector<uint8_t> wire = wireImage(frames[n].raw, 1);
+    ASSERT_EQ(frames[n].distance.size(), kImageBytes / 4);
+    for (size_t i = 0; i < frames[n].distance.size(); i += 97)
+      ASSERT_EQ(frames[n].distance[i], bigEndianFloat(&wire[4 * i])) << "frame " << n;
+  }
+}
+
+// Recordings of two hosts merged: every frame of both kept, in stamp order, the second camera of
+// the same name told apart, and both runs' descriptions kept.
+TEST(VyxgrabRecording, MergeOfTwoRecordingsKeepsEveryFrameInStampOrder) {
+  TempDir scratch;
+  const std::string a = scratch.file("a.mcap"), b = scratch.file("b.mcap"),
+                    rig = scratch.file("rig.mcap");
+  for (const std::string& file : {a, b}) {
+    const GrabRun run = grab(scratch, {"--simulate", "--frames", "6", "--out", file});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+  }
+  const GrabRun merged = grab(scratch, {"--merge", a, b, "--out", rig});
+  ASSERT_EQ(merged.exitCode, 0) << merged.output;
+  EXPECT_NE(merged.output.find("cam0_2"), std::string::npos) << merged.output;
+
+  vyxrec::McapPlayback play(rig);
+  const std::vector<vyxrec::PlaybackFrame> frames = playAll(play);
+  EXPECT_TRUE(play.complete()) << play.stopReason();
+  ASSERT_EQ(play.cameras(), (std::vector<std::string>{"cam0", "cam0_2"}));
+  std::vector<uint32_t> next(2, 0);
+  for (const vyxrec::PlaybackFrame& f : frames) {
+    EXPECT_EQ(f.sequence, next[f.camera]++);
+    EXPECT_EQ(f.raw.size(), kFrameBytes);
+    EXPECT_EQ(f.distance.size(), kImageBytes / 4);
+  }
+  EXPECT_EQ(next, (std::vector<uint32_t>{6, 6}));
+  vyxrec::McapReader reader(rig);
+  vyxrec::McapMessage m;
+  uint64_t lastStamp = 0, messages = 0;
+  while (reader.next(m)) {
+    EXPECT_GE(m.logTime, lastStamp) << "message " << messages;
+    lastStamp = m.logTime;
+    ++messages;
+  }
+  EXPECT_EQ(messages, 2u * (3 * 6 + 1));  // raw, distance, amplitude per frame, one camera_info
+  size_t runs = 0;
+  for (const vyxrec::McapMetadata& m : play.reader().metadata()) runs += m.name == "run";
+  EXPECT_EQ(runs, 2u);
+}
+
+// A recorder killed outright loses at most its open chunk: 8 s into a paced run, at least the
+// first 6 s read back, frame after frame.
+TEST(SlowRecording, GrabberKilledEightSecondsInLeavesItsFirstSixSecondsReadable) {
+  TempDir scratch;
+  const std::string file = scratch.file("killed.mcap");
+  const std::string log = scratch.file("output.txt");
+  const pid_t pid = spawnGrab({"--simulate", "--realtime", "--frames", "0", "--out", file}, log);
+  // Waits for the first frame on the disk, then 8 s of recording.
+  for (int i = 0; i < 300 && !fs::exists(file); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::seconds(8));
+  ::kill(pid, SIGKILL);
+  finish(pid, log);
+
+  vyxrec::McapPlayback play(file);
+  const std::vector<vyxrec::PlaybackFrame> frames = playAll(play);
+  EXPECT_FALSE(play.complete());
+  ASSERT_GE(frames.size(), 2u) << play.stopReason();
+  for (size_t n = 0; n < frames.size(); ++n) ASSERT_EQ(frames[n].sequence, n);
+  const double seconds = static_cast<double>(frames.back().stampNs - frames.front().stampNs) / 1e9;
+  EXPECT_GE(seconds, 6.0) << frames.size() << " frames; " << play.stopReason();
+  EXPECT_FALSE(play.runManifest().empty());
 }
 
 }  // namespace

@@ -23,3 +23,12 @@ if(TARGET test_records_writers)
                  ${CMAKE_CURRENT_SOURCE_DIR}/tool_not_built.cpp)
   endif()
 endif()
+# vyxgrab's PLY files read by Open3D (Debian python3-open3d) against the simulated scene's wall;
+# skipped without Open3D.
+if(TARGET vyxgrab AND TARGET lvtcamsim AND NOT CMAKE_CROSSCOMPILING AND NOT VYX_SANITIZE)
+  add_test(NAME grabber_ply_open3d
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/doors/grabber_ply_open3d.py
+            $<TARGET_FILE:lvtcamsim> $<TARGET_FILE:vyxgrab> ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(grabber_ply_open3d PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300
+                       LABELS "doors;network")
+endif()

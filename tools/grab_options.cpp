@@ -34,8 +34,9 @@ uint32_t parseUint32(const std::string& option, const std::string& text, uint32_
       parseNumber(option, text, min, std::numeric_limits<uint32_t>::max()));
 }
 
-OutputSelection parseWrite(const std::string& text) {
+OutputSelection parseWrite(const std::string& text, bool& ply) {
   OutputSelection w{false, false, false, false};
+  ply = false;
   size_t start = 0;
   bool any = false;
   for (;;) {
@@ -49,16 +50,18 @@ OutputSelection parseWrite(const std::string& text) {
       w.preview = true;
     } else if (item == "raw") {
       w.raw = true;
+    } else if (item == "ply") {
+      ply = true;
     } else {
       throw UsageError(
-          "--write takes a list of npy, png, preview, raw (e.g. --write npy,raw), not '" + item +
-          "'");
+          "--write takes a list of npy, png, preview, raw, ply (e.g. --write npy,raw), not '" +
+          item + "'");
     }
     any = true;
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  if (!any) throw UsageError("--write needs at least one of npy, png, preview, raw");
+  if (!any) throw UsageError("--write needs at least one of npy, png, preview, raw, ply");
   return w;
 }
 
@@ -71,6 +74,14 @@ bool parseFloat(const std::string& text, float& out) {
     return false;
   out = static_cast<float>(v);
   return true;
+}
+
+float parseFilterValue(const std::string& option, const std::string& text) {
+  float v = 0;
+  if (!parseFloat(text, v) || v < 0)
+    throw UsageError(option + " needs a number of at least 0 (0 turns the test off), not '" + text +
+                     "'");
+  return v;
 }
 
 // TYPE=MIN:MAX, TYPE one of the output type names.
@@ -121,7 +132,9 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   GrabOptions o;
   o.pluginPath = defaultPlugin;
   // Values are taken as text and checked below, so that every message says what is wanted.
-  std::string address, replay, plugin, out, frames, itime0, itime1, fps, zoom, write;
+  std::string address, replay, plugin, out, frames, itime0, itime1, fps, zoom, write, name, convert,
+      calibration, minAmplitude, saturation, minDistance, maxDistance, flying, median;
+  bool noFilters = false;
   std::vector<std::string> ranges;
   CLI::App app("vyxgrab");
   app.set_help_flag();  // -h is ours: the usage text is grabUsage()
@@ -130,6 +143,7 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
                              {"--version", &o.version},
                              {"--overwrite", &o.overwrite},
                              {"--simulate", &o.simulate},
+                             {"--no-filters", &noFilters},
                              {"--realtime", &o.realtime}}) {
     app.add_flag(names, *flag)->disable_flag_override();
   }
@@ -142,10 +156,23 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
                             {"--itime1", &itime1},
                             {"--fps", &fps},
                             {"--zoom", &zoom},
-                            {"--write", &write}}) {
+                            {"--write", &write},
+                            {"--name", &name},
+                            {"--convert", &convert},
+                            {"--calibration", &calibration},
+                            {"--min-amplitude", &minAmplitude},
+                            {"--saturation", &saturation},
+                            {"--min-distance", &minDistance},
+                            {"--max-distance", &maxDistance},
+                            {"--flying", &flying},
+                            {"--temporal-median", &median}}) {
     app.add_option(name, *text);
   }
   app.add_option("--range", ranges)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  std::vector<std::string> merge;
+  app.add_option("--merge", merge)
+      ->expected(1, -1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   // CLI11 wants argv order with the program name first and parses from the back.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -162,7 +189,8 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   }
   if (given("--replay")) {
     o.replayDir = replay;
-    if (o.replayDir.empty()) throw UsageError("--replay needs a directory");
+    if (o.replayDir.empty())
+      throw UsageError("--replay needs a recording: a folder or an .mcap file");
   }
   if (given("--plugin")) {
     o.pluginPath = plugin;
@@ -178,9 +206,63 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   if (given("--itime1")) o.itime1 = parseUint32("--itime1", itime1, 0);
   if (given("--fps")) o.fps = parseUint32("--fps", fps, 0);
   if (given("--zoom")) o.zoom = static_cast<uint32_t>(parseNumber("--zoom", zoom, 1, 32));
-  if (given("--write")) o.write = parseWrite(write);
+  if (given("--write")) o.write = parseWrite(write, o.ply);
+  if (given("--name")) {
+    o.name = name;
+    if (o.name.empty() ||
+        o.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
+      throw UsageError(
+          "--name needs letters, digits and '_' only (it becomes a topic name), not '" + name +
+          "'");
+  }
+  if (given("--calibration")) {
+    o.calibration = calibration;
+    if (o.calibration.empty()) throw UsageError("--calibration needs a file");
+  }
+  vyxhost::FilterSettings& f = o.filters;
+  if (given("--min-amplitude")) f.minAmplitude = parseFilterValue("--min-amplitude", minAmplitude);
+  if (given("--saturation")) f.saturation = parseFilterValue("--saturation", saturation);
+  if (given("--min-distance")) f.minDistance = parseFilterValue("--min-distance", minDistance);
+  if (given("--max-distance")) f.maxDistance = parseFilterValue("--max-distance", maxDistance);
+  if (given("--flying")) f.flyingThreshold = parseFilterValue("--flying", flying);
+  if (given("--temporal-median")) {
+    f.temporalMedian = static_cast<int>(
+        parseNumber("--temporal-median", median, 0, vyxhost::FilterSettings::kMaxTemporalMedian));
+  }
+  if (noFilters) f.enabled = false;
+  try {
+    f.check();
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(std::string("filters: ") + e.what());
+  }
   for (const std::string& r : ranges) parseRange(r, o.ranges);
   if (o.help || o.version) return o;
+  if (given("--merge")) {
+    o.merge = merge;
+    if (o.simulate || haveAddress || given("--convert"))
+      throw UsageError("--merge joins recordings; it takes no camera and no --convert");
+    if (o.merge.size() < 2) throw UsageError("--merge needs two recordings or more");
+    if (!given("--out") || !recordsToMcap(o))
+      throw UsageError("--merge needs --out NAME.mcap: the recording to write");
+    for (const std::string& m : o.merge) {
+      if (m == o.outDir) throw UsageError("--merge: " + m + " is the --out file as well");
+    }
+    return o;
+  }
+  if (given("--convert")) {
+    o.convert = convert;
+    if (o.convert.empty()) throw UsageError("--convert needs a recording (.mcap)");
+    if (o.simulate || haveAddress)
+      throw UsageError("--convert reads a recording; it takes no camera (--address, --simulate)");
+    if (!given("--out") || recordsToMcap(o))
+      throw UsageError("--convert needs --out DIR: the folder the per-frame files go to");
+    return o;
+  }
+  if (recordsToMcap(o) && given("--write"))
+    throw UsageError(
+        "--write chooses the files of a folder output; an .mcap recording holds each frame's "
+        "raw data, distance and amplitude (vyxgrab --convert makes the files from it)");
   if (o.simulate && haveAddress) {
     throw UsageError(
         "--simulate and --address exclude each other: the simulated camera has its "
@@ -194,20 +276,32 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   return o;
 }
 
+bool recordsToMcap(const GrabOptions& o) {
+  const std::string suffix = ".mcap";
+  return o.outDir.size() > suffix.size() &&
+         o.outDir.compare(o.outDir.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::string grabUsage(const std::string& pluginSearch) {
-  return R"(vyxgrab - grab frames from a camera through the camera plug-in and save them as files
+  return R"(vyxgrab - grab frames from a camera through the camera plug-in and save them
 
 Usage:
   vyxgrab --simulate [OPTIONS]        grab from a simulated camera started inside vyxgrab
   vyxgrab --address HOST [OPTIONS]    grab from the camera at HOST
+  vyxgrab --convert FILE.mcap --out DIR [--write LIST]
+                                      per-frame files made from a recording
+  vyxgrab --merge A.mcap B.mcap ... --out RIG.mcap
+                                      recordings of several hosts joined in time-stamp order;
+                                      a camera name an earlier file has gets the file's number
 
 Camera:
   --address HOST   the camera's host name or IPv4 address
+  --name NAME      the camera's name in a recording: its topics are /lvt/NAME/... (default cam0)
   --simulate       start a simulated camera in this process on a free loopback address
                    (127.x.y.z) and grab from it; nothing else has to run
-  --replay DIR     with --simulate: serve the frames recorded in DIR (its frame_*.raw files, as
-                   written by an earlier run) instead of the synthetic scene, byte for byte;
-                   the recording is repeated when it runs out
+  --replay REC     with --simulate: serve the raw frames of a recording instead of the synthetic
+                   scene, byte for byte: an .mcap file, or a folder written by an earlier run
+                   (its frame_*.raw files); the recording is repeated when it runs out
   --realtime       with --simulate: deliver images at the camera's frame rate instead of as
                    fast as possible
   --plugin FILE    the plug-in object to load; without it the first of these is loaded:
@@ -222,10 +316,16 @@ if one is out of range), then applied in this order before the first frame:
 
 Output:
   --frames N       frames to grab (default 10; 0 = until Ctrl-C)
-  --out DIR        output directory, created if missing (default ./vyxgrab-frames); a
-                   directory that holds another run (its run.json) is refused
-  --overwrite      remove the run already in --out (the files its run.json lists) first
-  --write LIST     the files to write per frame, any of npy,png,preview,raw (default all)
+  --out NAME.mcap  record into one MCAP file: per frame the raw data (for an exact replay),
+                   distance and amplitude as ROS 2 sensor_msgs/Image (32FC1), the lens as
+                   sensor_msgs/CameraInfo, the run's description and at the end its counters
+  --out DIR        or write per-frame files into DIR, created if missing (default
+                   ./vyxgrab-frames); a directory that holds another run (its run.json) is
+                   refused
+  --overwrite      replace the recording, or remove the run already in DIR (the files its
+                   run.json lists) first
+  --write LIST     the files to write per frame into DIR, any of npy,png,preview,raw,ply
+                   (default npy,png,preview,raw)
   --range TYPE=MIN:MAX
                    fixed colour scale of the previews of one image type, e.g.
                    distance=0.5:3; without it each type keeps the scale of its first frame.
@@ -233,6 +333,22 @@ Output:
   --zoom N         enlarge the preview images N times (default 4, 1 to 32)
   --version        show the versions of vyxgrab and of the plug-in it would load
   -h, --help       show this text
+
+Points (--write ply):
+  --calibration FILE
+                   the camera's lens (a calibration file: width, height, fx, fy, cx, cy,
+                   distortion k1,k2,p1,p2,k3); without it the simulated camera's own lens with
+                   --simulate, else the nominal lens, which the summary and run.json say
+  --no-filters     keep every pixel; otherwise invalid pixels are left out by:
+  --min-amplitude A  too little light (default 20)
+  --saturation A     amplitude at or above A: the sensor was full (default 3000)
+  --min-distance M, --max-distance M
+                     distance limits in metres (default 0.05 and 7.49)
+  --flying R         flying pixels: a jump to the neighbours above R times the distance
+                     (default 0.04)
+  --temporal-median N
+                     median of the last N frames (default 0: off)
+                   (0 turns a test off). The filters are kept in run.json and recordings.
 
 Files written per frame (NNNNN = frame number from 00000):
   frame_NNNNN.raw                the frame's bytes as the plug-in hands them out
@@ -244,13 +360,17 @@ Files written per frame (NNNNN = frame number from 00000):
   frame_NNNNN_CODE_NAME_preview.png
                                  false-colour view, enlarged, with a colour bar; all previews
                                  of a run have the same size
-  run.json                       the run: versions, camera, settings, per frame time stamps,
-                                 integration times and file names
-  for each image type the frame allows, CODE_NAME one of 10001_distance, 10002_amplitude,
-  10004_intensity, 10020_x, 10040_y, 10080_z.
+  frame_NNNNN.ply                the valid points: binary little-endian PLY, float x, y, z
+                                 (metres, x right, y down, z forward) and amplitude
+  run.json                       the run: versions, camera, settings, lens, filters, per frame
+                                 time stamps, integration times and file names
+  CODE_NAME is one per image the camera's frame holds, e.g. 10001_distance, 10002_amplitude,
+  10004_intensity. A frame that cannot be written whole (disk full) is removed again; run.json
+  lists the frames that are complete.
 
 Ctrl-C (or SIGTERM, SIGHUP) stops after the current frame, prints the summary and closes the
-camera; a second one quits at once.
+camera and the recording; a second one quits at once. A recording whose grab was killed reads
+back up to its last second.
 
 Exit status: 0 all frames grabbed; 1 an error (the message names the plug-in call, its result
 code and the plug-in's error text); 2 a bad command line; 128 + the signal's number when stopped
@@ -258,8 +378,10 @@ by a signal (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).
 
 Examples:
   vyxgrab --simulate --frames 5 --out /tmp/grab
-  vyxgrab --address 192.0.2.10 --itime0 500 --itime1 2000 --fps 20 --frames 100 --out run1
-  vyxgrab --simulate --replay run1 --frames 100 --out run1-again
+  vyxgrab --address 192.0.2.10 --itime0 500 --itime1 2000 --fps 20 --frames 100 --out run1.mcap
+  vyxgrab --simulate --replay run1.mcap --frames 100 --out run1-again
+  vyxgrab --convert run1.mcap --out run1-files --write npy,ply
+  vyxgrab --address 192.0.2.10 --calibration lens.json --write ply --out points
 )";
 }
 

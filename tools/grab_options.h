@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "vyxhost/tof_filters.h"
 #include "vyxrec/frame_writer.h"
 
 namespace vyxgrab {
@@ -19,18 +20,28 @@ struct GrabOptions {
   std::string pluginPath;  // --plugin, or the default given to the parser (empty: search)
   std::string address;     // --address; empty with --simulate
   bool simulate = false;
-  std::string replayDir;  // --replay, only with --simulate
-  bool realtime = false;  // --realtime, only with --simulate
+  std::string name = "cam0";       // --name: the camera's name in a recording
+  std::string replayDir;           // --replay (a folder or an .mcap file), only with --simulate
+  bool realtime = false;           // --realtime, only with --simulate
+  std::string convert;             // --convert FILE.mcap: per-frame files from a recording
+  std::vector<std::string> merge;  // --merge A.mcap B.mcap ...: joined into --out NAME.mcap
+  // --out: a folder of per-frame files, or one recording when it ends in ".mcap".
   std::string outDir = "vyxgrab-frames";
   uint64_t frames = 10;  // 0 = until interrupted
   std::optional<uint32_t> itime0, itime1, fps;
   uint32_t zoom = 4;
   OutputSelection write;
+  bool ply = false;                 // --write ply: the frame's valid points
+  std::string calibration;          // --calibration FILE; empty: the simulator's or nominal lens
+  vyxhost::FilterSettings filters;  // for the points; --no-filters turns them off
   std::map<std::string, FixedRange> ranges;  // by image type name ("distance", ...)
   bool overwrite = false;                    // --overwrite: replace the run already in --out
   bool help = false;
   bool version = false;
 };
+
+// True when --out names one recording file rather than a folder.
+bool recordsToMcap(const GrabOptions& options);
 
 // A command line that cannot be used; the message is meant for the user.
 class UsageError : public std::runtime_error {

@@ -83,6 +83,7 @@ std::string formatSummary(const GrabReport& r) {
     s += "\n";
   }
   if (r.fps) s += format("Frame rate:        %s frames/s set in the camera\n", r.fps->c_str());
+  if (!r.lens.empty()) s += "Lens:              " + r.lens + "\n";
   if (!r.outputs.empty()) s += "Images:            " + joined(r.outputs) + "\n";
   if (!r.sameImages.empty()) s += "Same pixels:       " + joined(r.sameImages) + "\n";
   for (const GrabReport::Clipping& c : r.clipped) {

@@ -14,6 +14,7 @@ struct GrabReport {
   std::string address;
   std::string cameraNote;  // e.g. "simulated camera"; shown after the address
   std::string outDir;
+  std::string lens;  // the lens the points are made with: where it came from, or "nominal lens"
   uint64_t framesWanted = 0;  // 0 = open-ended
 
   // The step under way; names the failing step in an error message.

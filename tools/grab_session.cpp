@@ -10,13 +10,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "grab_output.h"
 #include "raw_frame_blocks.h"
-#include "run_folder.h"
 #include "vyxhost/camera.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/output_types.h"
 #include "vyxhost/vyxhost.h"
-#include "vyxrec/frame_writer.h"
 #include "vyxrec/run_manifest.h"
 
 namespace vyxgrab {
@@ -24,14 +23,6 @@ namespace vyxgrab {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr double kManifestEverySeconds = 1.0;
-
-std::string hex(uint32_t code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%" PRIx32, code);
-  return text;
-}
 
 double since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
@@ -83,50 +74,6 @@ void closeCamera(std::unique_ptr<vyxhost::Camera>& camera, GrabReport& report) {
   report.closeNote = camera->closeNote();
 }
 
-// Converts every output type the frame allows and writes its files; returns their names.
-std::vector<std::string> convertFrame(const vyxhost::Frame& frame, const vyxhost::Camera& camera,
-                                      vyxrec::FrameWriter& writer, GrabReport& report) {
-  const uint64_t index = frame.sequence;
-  std::vector<std::string> files;
-  std::vector<std::pair<const char*, std::vector<float>>> images;
-  for (const vyxhost::OutputType& type : vyxhost::outputTypes()) {
-    report.stage = "converting frame " + std::to_string(index) + " to " + type.name;
-    const int bytes = camera.imageBytes(type.code, frame);
-    if (bytes <= 0) continue;
-    std::vector<float> image(static_cast<size_t>(bytes) / sizeof(float), 0.0f);
-    vyxhost::ImageShape shape;
-    if (!camera.convert(type.code, frame, image.data(), image.size() * sizeof(float), &shape))
-      continue;
-    const uint64_t pixels = shape.pixels();
-    if (pixels == 0 || pixels > image.size()) {
-      throw std::runtime_error("the plug-in described a " + std::to_string(shape.columns) + " x " +
-                               std::to_string(shape.rows) + " image in " + std::to_string(bytes) +
-                               " bytes");
-    }
-    image.resize(static_cast<size_t>(pixels));
-    for (const auto& [earlier, pixelsOfEarlier] : images) {
-      if (pixelsOfEarlier.size() == image.size() &&
-          std::memcmp(pixelsOfEarlier.data(), image.data(), image.size() * sizeof(float)) == 0) {
-        const std::string note = std::string(type.name) + " has the same pixels as " + earlier;
-        if (std::find(report.sameImages.begin(), report.sameImages.end(), note) ==
-            report.sameImages.end())
-          report.sameImages.push_back(note);
-        break;
-      }
-    }
-    report.stage = "writing frame " + std::to_string(index) + " " + type.name + " files";
-    const std::vector<std::string> written = writer.writeImage(
-        index, {type.code, type.name, type.unit}, image.data(), shape.rows, shape.columns);
-    files.insert(files.end(), written.begin(), written.end());
-    const std::string made = std::string(type.name) + " (" + hex(type.code) + ")";
-    if (std::find(report.outputs.begin(), report.outputs.end(), made) == report.outputs.end()) {
-      report.outputs.push_back(made);
-    }
-    images.emplace_back(type.name, std::move(image));
-  }
-  return files;
-}
-
 std::optional<int64_t> number(const std::optional<uint32_t>& v) {
   return v ? std::optional<int64_t>(*v) : std::nullopt;
 }
@@ -142,6 +89,14 @@ vyxrec::RunInfo runInfo(const GrabOptions& o, const vyxhost::Camera& camera,
   r.simulated = hooks.simulated;
   r.replay = hooks.replay;
   r.requested = {number(o.itime0), number(o.itime1), number(o.fps)};
+  const vyxhost::AcceptedSettings accepted = camera.accepted();
+  auto acceptedNumber = [](const std::optional<unsigned>& v) {
+    return v ? std::optional<int64_t>(*v) : std::nullopt;
+  };
+  r.readBack = {acceptedNumber(accepted.itime0), acceptedNumber(accepted.itime1),
+                acceptedNumber(accepted.fps)};
+  r.calibration = vyxhost::calibrationJson(camera.lens());
+  r.filters = o.filters.toJson();
   return r;
 }
 
@@ -157,22 +112,25 @@ void readBack(vyxhost::Camera& camera, GrabReport& report, vyxrec::Settings& set
 }
 
 // What the session counted: the image blocks delivered and, with the simulator, retried ones.
-void takeCounters(const vyxhost::Camera* camera, GrabReport& report) {
-  if (camera == nullptr) return;
+vyxhost::Counters takeCounters(const vyxhost::Camera* camera, GrabReport& report) {
+  if (camera == nullptr) return {};
   const vyxhost::Counters c = camera->counters();
   report.imageBlocks = c.imageBlocks;
   report.retriedImages = c.retriedImages;
+  return c;
 }
 
-void summariseScales(const vyxrec::FrameWriter& writer, bool previews, GrabReport& report) {
-  report.clipped.clear();
-  if (!previews) return;
-  for (const auto& [type, scale] : writer.previewScales()) {
-    if (scale.empty) continue;
-    const auto clipped = writer.clippedValues().find(type);
-    report.clipped.push_back({type, scale.min, scale.max,
-                              clipped == writer.clippedValues().end() ? 0 : clipped->second});
-  }
+// --calibration, else the lens the embedded simulator renders through, else none (nominal).
+std::optional<vyxhost::LensModel> chooseLens(const GrabOptions& o, const GrabHooks& hooks) {
+  if (!o.calibration.empty()) return vyxhost::readCalibration(o.calibration);
+  return hooks.lens;
+}
+
+std::string describeLens(const vyxhost::LensModel& lens) {
+  char numbers[160];
+  std::snprintf(numbers, sizeof numbers, "fx %.2f fy %.2f cx %.2f cy %.2f", lens.fx, lens.fy,
+                lens.cx, lens.cy);
+  return (lens.nominal ? "nominal lens (no calibration given), " : lens.source + ", ") + numbers;
 }
 
 }  // namespace
@@ -185,10 +143,11 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
 
   report.stage = "finding the plug-in";
   const std::string pluginPath = vyxhost::findPlugin(o.pluginPath);
-  report.stage = "creating the output directory " + o.outDir;
-  claimRunFolder(o.outDir, o.overwrite);
-  vyxrec::FrameWriter writer(o.outDir, o.zoom, o.write, o.ranges);
-  const bool convert = o.write.npy || o.write.png || o.write.preview;
+  report.stage = "reading the calibration " + o.calibration;
+  std::optional<vyxhost::LensModel> lens = chooseLens(o, hooks);
+  report.stage =
+      (recordsToMcap(o) ? "creating the recording " : "creating the output directory ") + o.outDir;
+  std::unique_ptr<GrabOutput> output = recordsToMcap(o) ? makeMcapOutput(o) : makeFolderOutput(o);
 
   report.stage = "loading the plug-in " + pluginPath;
   // Held for the whole run, so that the camera below uses this very load.
@@ -198,26 +157,21 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
   cameraOptions.address = address;
   cameraOptions.pluginPath = pluginPath;
   cameraOptions.requestsReceived = hooks.requestsSent;
+  cameraOptions.lens = std::move(lens);
   std::unique_ptr<vyxhost::Camera> camera;
   {
     const WaitNote::Scope waiting(hooks.waiting, "the camera at " + address + " to answer");
     camera = std::make_unique<vyxhost::Camera>(std::move(cameraOptions));
   }
+  report.lens = describeLens(camera->lens());
 
-  vyxrec::Manifest manifest;
-  manifest.run = runInfo(o, *camera, hooks);
   const Clock::time_point start = Clock::now();
-  Clock::time_point manifestWritten = start;
-  auto saveManifest = [&] {
-    if (manifest.frames.empty()) return;  // a run without frames leaves no claim on the folder
-    report.stage = "writing " + vyxrec::manifestPath(o.outDir);
-    vyxrec::writeManifest(o.outDir, manifest);
-    manifestWritten = Clock::now();
-  };
   try {
     report.stage = "checking the settings";
     checkSettings(o, *camera);
     applySettings(o, *camera, report);
+    report.stage = "starting the output " + o.outDir;
+    output->begin(runInfo(o, *camera, hooks), camera->lens());
 
     vyxhost::Frame frame;
     for (uint64_t index = 0; o.frames == 0 || index < o.frames; ++index) {
@@ -238,56 +192,36 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
           throw;
         }
       }
-      vyxrec::FrameEntry entry;
-      entry.stamp = vyxrec::stampNow();
       const double at = since(start);
-      const std::vector<uint8_t>& raw = frame.raw;
       const VYXDataDescription& desc = frame.description;
-      report.cameraImageTypes = imageTypesInFrame(raw);
+      report.cameraImageTypes = imageTypesInFrame(frame.raw);
 
       report.stage = "writing " + which;
-      entry.index = index;
-      entry.integrationTimes = {frame.integrationTime(0), frame.integrationTime(1)};
-      entry.files = writer.writeRaw(index, raw, desc);
-      if (!entry.files.empty()) {
-        entry.raw = entry.files[0];
-        entry.description = entry.files[1];
-      }
-      if (convert) {
-        const std::vector<std::string> images = convertFrame(frame, *camera, writer, report);
-        entry.files.insert(entry.files.end(), images.begin(), images.end());
-      }
-      manifest.frames.push_back(std::move(entry));
-      if (since(manifestWritten) >= kManifestEverySeconds) saveManifest();
+      output->frame(frame, camera->converter(), report);
 
       if (index == 0) report.firstFrameAt = at;
       report.lastFrameAt = at;
       report.frames = index + 1;
       report.seconds = since(start);
-      report.frameBytes = raw.size();
+      report.frameBytes = frame.raw.size();
       report.columns = desc.std.numColumns;
       report.rows = desc.std.numRows;
       report.itimeFrame = {desc.std.integrationTime[0], desc.std.integrationTime[1]};
-      report.files = writer.filesWritten();
-      report.fileBytes = writer.bytesWritten();
       if (hooks.progress) hooks.progress->update(report.frames, o.frames, report.seconds);
     }
     if (hooks.progress) hooks.progress->finish();
-    takeCounters(camera.get(), report);
-    summariseScales(writer, o.write.preview, report);
-    readBack(*camera, report, manifest.run.readBack);
-    saveManifest();
-  } catch (...) {
+    vyxrec::Settings readBackSettings;
+    readBack(*camera, report, readBackSettings);
+    const vyxhost::Counters counters = takeCounters(camera.get(), report);
+    report.stage = "closing the output " + o.outDir;
+    output->finish(readBackSettings, counters);
+    output->summarise(report);
+  } catch (const std::exception& e) {
     // The frames written so far stay described and counted.
     report.seconds = since(start);
-    takeCounters(camera.get(), report);
-    summariseScales(writer, o.write.preview, report);
-    const std::string stage = report.stage;
-    try {
-      saveManifest();
-    } catch (const std::exception&) {
-    }
-    report.stage = stage;
+    const vyxhost::Counters counters = takeCounters(camera.get(), report);
+    output->fail("while " + report.stage + ": " + e.what(), counters);
+    output->summarise(report);
     closeCamera(camera, report);
     throw;
   }

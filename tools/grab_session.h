@@ -11,6 +11,7 @@
 #include "grab_options.h"
 #include "grab_report.h"
 #include "progress_line.h"
+#include "vyxhost/lens.h"
 #include "wait_note.h"
 
 namespace vyxgrab {
@@ -23,6 +24,8 @@ struct GrabHooks {
   WaitNote* waiting = nullptr;  // told what the grab waits for, while it waits
   bool simulated = false;       // for the manifest: the camera is vyxgrab's own simulator
   std::string replay;           // and replays this recording
+  // The lens the simulator renders through; used when no --calibration is given.
+  std::optional<vyxhost::LensModel> lens;
 };
 
 // Fills report as it goes. Throws vyxhost::LoadError for the plug-in's loading,

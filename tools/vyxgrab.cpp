@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "convert_recording.h"
 #include "grab_options.h"
 #include "grab_report.h"
 #include "grab_session.h"
 #include "interrupt_watch.h"
+#include "merge_recordings.h"
 #include "progress_line.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
@@ -36,6 +38,7 @@ struct Camera {
   std::string note;
   std::string replay;
   std::function<std::optional<uint64_t>()> requestsSent;
+  std::optional<vyxhost::LensModel> lens;  // the simulator's own
 #ifdef VYXGRAB_WITH_SIMULATOR
   std::unique_ptr<lvtsim::EmbeddedCamera> simulated;
 #endif
@@ -58,6 +61,7 @@ Camera prepareCamera(const vyxgrab::GrabOptions& o) {
   }
   const lvtsim::EmbeddedCamera* sim = camera.simulated.get();
   camera.requestsSent = [sim]() -> std::optional<uint64_t> { return sim->requestsReceived(); };
+  camera.lens = sim->lens();
   return camera;
 #else
   throw std::runtime_error("this vyxgrab was built without the camera simulator");
@@ -104,6 +108,24 @@ int main(int argc, char** argv) {
   vyxgrab::ProgressLine progress(stderr, ::isatty(STDERR_FILENO) != 0);
   Camera camera;
   try {
+    if (!options.merge.empty()) {
+      report.stage = "merging into " + options.outDir;
+      const vyxgrab::MergeResult merged = vyxgrab::mergeRecordings(options.merge, options.outDir);
+      for (const std::string& note : merged.notes)
+        std::fprintf(stderr, "vyxgrab: %s\n", note.c_str());
+      std::printf(
+          "Merged:            %zu recordings, %llu messages, %llu metadata records into %s\n",
+          options.merge.size(), static_cast<unsigned long long>(merged.messages),
+          static_cast<unsigned long long>(merged.metadata), options.outDir.c_str());
+      return 0;
+    }
+    if (!options.convert.empty()) {
+      vyxgrab::runConvert(options, report);
+      std::fputs(vyxgrab::formatSummary(report).c_str(), stdout);
+      if (!report.closeNote.empty())
+        std::fprintf(stderr, "vyxgrab: %s\n", report.closeNote.c_str());
+      return 0;
+    }
     report.stage = "starting the simulated camera";
     camera = prepareCamera(options);
     report.cameraNote = camera.note;
@@ -115,6 +137,7 @@ int main(int argc, char** argv) {
     hooks.waiting = &waiting;
     hooks.simulated = options.simulate;
     hooks.replay = camera.replay;
+    hooks.lens = camera.lens;
     vyxgrab::runGrab(options, camera.address, hooks, report);
   } catch (const std::exception& e) {
     progress.finish();

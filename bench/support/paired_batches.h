@@ -16,7 +16,8 @@ namespace vyxbench {
 // Seconds per frame of one batch.
 struct PerFrame {
   double wall = 0;
-  double cpu = 0;  // the calling thread's alone
+  double cpu = 0;         // the calling thread's alone
+  double processCpu = 0;  // every thread's, the simulated cameras' included
 };
 
 // Runs fetch() `frames` times and stores the time per frame; false as soon
@@ -29,6 +30,7 @@ bool timeFrames(int frames, Fetch&& fetch, PerFrame& out) {
   const Stamp end;
   out.wall = (end.wall - start.wall) / frames;
   out.cpu = (end.cpu - start.cpu) / frames;
+  out.processCpu = (end.processCpu - start.processCpu) / frames;
   return true;
 }
 

@@ -15,6 +15,8 @@
 
 #include "lvtsim/camera.h"
 #include "lvtsim/launch.h"
+#include "vyxhost/camera.h"
+#include "vyxhost/depth.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
 
@@ -116,6 +118,19 @@ class ReferenceFrames {
     return out;
   }
 
+  // Frame n's distance as lvtsrc delivers it with its filters on: today's scaled values where
+  // the depth pipeline (default filters) finds a pixel usable, 0 where not; invalid counts those.
+  std::vector<uint16_t> filteredDistance(uint64_t number, double scale, size_t& invalid) {
+    std::vector<uint16_t> out = samples(VYX_TYPE_10001, number, scale);
+    vyxhost::Frame frame;
+    frame.raw = raw_[number];
+    frame.description = descriptions_[number];
+    if (!depth_.process(converter_, frame, images_)) return {};
+    invalid = images_.valid.size() - images_.validCount;
+    vyxhost::maskInvalid(images_.valid.data(), out.data(), out.size());
+    return out;
+  }
+
  private:
   std::unique_ptr<lvtsim::Camera> camera_ = lvtsim::startOnFreeLoopback();
   vyxhost::Plugin plugin_{vyxhost::findPlugin()};
@@ -123,6 +138,9 @@ class ReferenceFrames {
   vyxhost::ProcessingInstance processing_{plugin_, 9002};
   std::vector<std::vector<uint8_t>> raw_;
   std::vector<VYXDataDescription> descriptions_;
+  vyxhost::FrameConverter converter_{vyxhost::sharedPlugin(vyxhost::findPlugin())};
+  vyxhost::DepthPipeline depth_{vyxhost::nominalLens(), vyxhost::FilterSettings{}};
+  vyxhost::DepthImages images_;
 };
 
 }  // namespace lvtgsttest

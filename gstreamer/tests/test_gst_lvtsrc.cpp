@@ -18,13 +18,20 @@
 namespace lvtgsttest {
 namespace {
 
+// Distance with the filters on (the default): the pixels the depth pipeline finds unusable in
+// the same raw frame are 0, the others today's scaled values; without filters, and for the
+// amplitude, every pixel is the scaled value.
 TEST(LvtSrc, DeliversTheProcessedFramesScaledWithTimeStampsAndFrameNumbers) {
   ReferenceFrames reference;
-  for (const auto& [image, type, scale] : {std::tuple{"distance", VYX_TYPE_10001, 1000.0},
-                                           std::tuple{"amplitude", VYX_TYPE_10002, 0.25}}) {
-    SCOPED_TRACE(image);
+  size_t filteredOut = 0;
+  for (const auto& [image, type, scale, filters] :
+       {std::tuple{"distance", VYX_TYPE_10001, 1000.0, true},
+        std::tuple{"distance", VYX_TYPE_10001, 1000.0, false},
+        std::tuple{"amplitude", VYX_TYPE_10002, 0.25, true}}) {
+    SCOPED_TRACE(std::string(image) + (filters ? " filtered" : " unfiltered"));
     Pipeline p(std::string("lvtsrc simulate=true num-buffers=20 image=") + image +
-               " scale=" + std::to_string(scale) + " ! appsink name=sink");
+               " scale=" + std::to_string(scale) + " filters=" + (filters ? "true" : "false") +
+               " ! appsink name=sink");
     ASSERT_NE(p.set(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     std::vector<Frame> frames(1);
     while (pullFrame(p["sink"], frames.back())) frames.emplace_back();
@@ -42,7 +49,14 @@ TEST(LvtSrc, DeliversTheProcessedFramesScaledWithTimeStampsAndFrameNumbers) {
         EXPECT_EQ(f.offset, frames[i - 1].offset + 1) << "offsets count the camera's frames";
         EXPECT_GT(f.pts, frames[i - 1].pts);
       }
-      ASSERT_EQ(f.samples, reference.samples(type, f.offset, scale)) << "frame " << f.offset;
+      if (filters && type == VYX_TYPE_10001) {
+        size_t invalid = 0;
+        ASSERT_EQ(f.samples, reference.filteredDistance(f.offset, scale, invalid))
+            << "frame " << f.offset;
+        filteredOut += invalid;
+      } else {
+        ASSERT_EQ(f.samples, reference.samples(type, f.offset, scale)) << "frame " << f.offset;
+      }
     }
     EXPECT_GT(std::set<uint16_t>(frames[0].samples.begin(), frames[0].samples.end()).size(), 100u)
         << "the scene is not flat";
@@ -51,6 +65,9 @@ TEST(LvtSrc, DeliversTheProcessedFramesScaledWithTimeStampsAndFrameNumbers) {
     EXPECT_GT(span, 0.4);
     EXPECT_LT(span, 5.0);
   }
+  // The scene gives the filters work (the sphere's rim mixes two surfaces), and most pixels pass.
+  EXPECT_GT(filteredOut, 20u);
+  EXPECT_LT(filteredOut, 20u * 64 * 50 / 4);
 }
 
 // Eight elements in one pipeline, each with its own paced camera, grab side by side: each keeps
@@ -164,6 +181,12 @@ TEST(LvtSrc, SamplesFollowTheRoundingRuleAtTheEdges) {
   std::mt19937 random(7);  // NOLINT(cert-msc51-cpp): the same values every run
   std::uniform_real_distribution<float> spread(-2.0f, 70.0f);
   for (int i = 0; i < 1000; ++i) values.push_back(i % 97 == 0 ? std::nanf("") : spread(random));
+  // Values whose product with 1000 lies on a half, or a float's step beside it: where rounding in
+  // single precision alone would go the wrong way.
+  for (int i = 0; i < 400; ++i) {
+    const auto half = static_cast<float>((i * 163.0 + 0.5) / 1000.0);
+    values.insert(values.end(), {std::nextafter(half, 0.0f), half, std::nextafter(half, 1e9f)});
+  }
   for (double scale : {1000.0, 1.0}) {
     std::vector<uint8_t> out(values.size() * 2);
     lvtgst::toSamplesLE(values.data(), values.size(), scale, out.data());
@@ -283,14 +306,15 @@ TEST(LvtSrc, ReadmeCommandLinesWritePngsAVideoAndStreamOverTcp) {
   ASSERT_EQ(received.size(), 10u);
   // The receiver joined somewhere: find that frame among one period of the scene, then match on.
   ReferenceFrames reference;
+  size_t invalid = 0;  // distances are filtered by default
   uint64_t first = 0;
-  while (first < 120 && reference.samples(VYX_TYPE_10001, first, 1000) != received[0].samples) {
+  while (first < 120 && reference.filteredDistance(first, 1000, invalid) != received[0].samples) {
     ++first;
   }
   ASSERT_LT(first, 120u) << "the first received frame is none the camera sends";
   for (size_t i = 0; i < received.size(); ++i) {
     EXPECT_EQ(received[i].format, "GRAY16_LE");
-    EXPECT_EQ(received[i].samples, reference.samples(VYX_TYPE_10001, first + i, 1000)) << i;
+    EXPECT_EQ(received[i].samples, reference.filteredDistance(first + i, 1000, invalid)) << i;
   }
 }
 

@@ -15,10 +15,22 @@ environment variable, the install location beside libvyxhost, the build tree
 arguments raise TypeError or ValueError before anything reaches the camera.
 Every call into the plug-in releases the GIL, so cameras in different threads
 grab at the same time.
+
+Points: frame.points is an array (rows, columns, 3) of float32 metres (x right,
+y down, z forward), NaN where the time-of-flight filters found the pixel
+unusable, and frame.valid the boolean mask; made along the rays of the lens
+given by calibration= (a calibration file), else the simulated camera's own
+lens, else the nominal lens (frame.lens["nominal"] then says so). The distance
+image is the radial distance along each pixel's ray, not z.
+
+Recordings: cam.record("run.mcap") records every frame the camera takes into
+one MCAP file; read_recording() reads such a file, or a folder written by
+vyxgrab, back. A recording that cannot be read raises ValueError naming the
+file (and the byte offset where one is at fault).
 """
 
 import contextlib
-import datetime
+import json
 import operator
 import os
 
@@ -29,11 +41,23 @@ from . import _lvtcam
 from ._lvtcam import Frame, __version__
 
 __all__ = ["open", "simulate", "read_recording", "plugin_search", "Camera", "Frame",
-           "CameraError", "SimulatedCamera"]
+           "CameraError", "SimulatedCamera", "Recorder", "DEFAULT_FILTERS"]
+
+# The time-of-flight filters as the cameras use them unless told otherwise: a dict of the fields
+# of vyxhost::FilterSettings (min_amplitude, saturation, min_distance, max_distance,
+# flying_threshold, temporal_median, enabled).
+def _filter_dict(text):
+    # The settings are 32-bit floats: shown as the numbers they were given as.
+    return {key: float(f"{value:.7g}") if isinstance(value, float) else value
+            for key, value in json.loads(text).items()}
+
+
+DEFAULT_FILTERS = _filter_dict(_lvtcam._default_filters())
 
 
 def _whole(value, what):
-    if isinstance(value, bool) or not hasattr(type(value), "__index__"):
+    # NumPy's bool is refused like Python's: True is not a count.
+    if isinstance(value, (bool, numpy.bool_)) or not hasattr(type(value), "__index__"):
         raise TypeError(f"{what} must be a whole number, not {type(value).__name__}")
     return operator.index(value)
 
@@ -56,6 +80,50 @@ def _plugin(plugin):
     return "" if plugin is None else _path(plugin, "plugin")
 
 
+def _calibration(calibration):
+    if calibration is None:
+        return ""
+    path = _path(calibration, "calibration")
+    if not os.path.exists(path):
+        raise FileNotFoundError(f"no calibration file {path}")
+    return path
+
+
+_DEFAULT = object()
+
+
+def _filters(filters):
+    """The filter settings as JSON text; "" for no filters at all (filters=None)."""
+    if filters is None:
+        return ""
+    if filters is _DEFAULT:
+        return json.dumps(DEFAULT_FILTERS)
+    if not isinstance(filters, dict):
+        raise TypeError(f"filters must be None or a dict of filter settings, not "
+                        f"{type(filters).__name__}")
+    unknown = sorted(set(filters) - set(DEFAULT_FILTERS))
+    if unknown:
+        raise ValueError(f"no filter setting {', '.join(map(str, unknown))}; there are "
+                         f"{', '.join(DEFAULT_FILTERS)}")
+    settings = dict(DEFAULT_FILTERS)
+    for key, value in filters.items():
+        default = DEFAULT_FILTERS[key]
+        if isinstance(default, bool):
+            if not isinstance(value, (bool, numpy.bool_)):
+                raise TypeError(f"filter setting {key} must be True or False")
+            value = bool(value)
+        elif isinstance(default, int):
+            value = _whole(value, f"filter setting {key}")
+        else:
+            if isinstance(value, (bool, numpy.bool_)) or not isinstance(
+                    value, (int, float, numpy.integer, numpy.floating)):
+                raise TypeError(f"filter setting {key} must be a number, not "
+                                f"{type(value).__name__}")
+            value = float(value)
+        settings[key] = value
+    return json.dumps(settings)
+
+
 class Camera:
     """An open camera. Use it as a context manager, or call close().
 
@@ -63,13 +131,16 @@ class Camera:
     no longer answers: its closing finishes in the background.
     """
 
-    def __init__(self, address, plugin=None):
+    def __init__(self, address, plugin=None, calibration=None, filters=_DEFAULT):
         address = _text(address, "address")
         if not address.strip():
             raise ValueError("address must name a camera, e.g. '192.0.2.10'")
-        # A camera this process simulates can also tell the image requests it received.
+        # A camera this process simulates can also tell the image requests it received, and
+        # hands over the lens it renders through.
         simulator = getattr(address, "_simulator", None)
-        self._cam = _lvtcam._Camera(str(address), _plugin(plugin), simulator)
+        self._cam = _lvtcam._Camera(str(address), _plugin(plugin), simulator,
+                                    _calibration(calibration), _filters(filters))
+        self._simulated = simulator is not None
 
     def __enter__(self):
         return self
@@ -114,6 +185,31 @@ class Camera:
         camera), stalls (times no frame came for three frame periods), losses,
         reconnects, latency (seconds from asking for the last frame to its arrival)."""
         return self._cam.stats()
+
+    @property
+    def lens(self):
+        """The lens points are made with, as a dict: width, height, fx, fy, cx, cy (pixels,
+        pixel centres at whole numbers), distortion (k1, k2, p1, p2, k3), source, and nominal
+        (True when assumed from the optics' data rather than measured on this camera)."""
+        return self._cam.lens()
+
+    @property
+    def filters(self):
+        """The time-of-flight filter settings in use, as a dict (see DEFAULT_FILTERS)."""
+        return _filter_dict(self._cam.filters())
+
+    def record(self, path, name="cam0"):
+        """Record every frame this camera takes from now on into one MCAP file at path, until
+        the returned Recorder is closed (use it as a context manager)::
+
+            with cam.record("run.mcap"):
+                for frame in cam.frames(100):
+                    ...
+
+        The file holds, under /lvt/NAME/, each frame's raw bytes and description, its distance
+        and amplitude images and the lens as camera_info, with the run's settings first and
+        the camera's counters at the end."""
+        return Recorder(self, path, name)
 
     def grab(self):
         """Fetch the next frame from the camera and return it as a Frame.
@@ -207,14 +303,68 @@ class Camera:
         return self._cam.command(_text(text, "text"))
 
 
-def open(address, plugin=None):  # noqa: A001 - the name users expect: lvtcam.open
+def open(address, plugin=None, calibration=None, filters=_DEFAULT):  # noqa: A001 - lvtcam.open
     """Open the camera at address (e.g. '192.0.2.10') and return a Camera.
 
     plugin names the plug-in object; by default it is found as every lvt tool
-    finds it (see plugin_search()). Raises CameraError when the camera cannot
-    be opened and OSError when no plug-in can be loaded.
+    finds it (see plugin_search()). calibration names the lens's calibration
+    file (JSON: width, height, fx, fy, cx, cy, distortion); without one a
+    camera simulated by this process hands over its own lens, any other gets
+    the nominal lens. filters: the time-of-flight filters, on by default;
+    None shows every pixel; a dict changes some of DEFAULT_FILTERS, e.g.
+    {"min_amplitude": 50, "temporal_median": 5}. Raises CameraError when the
+    camera cannot be opened and OSError when no plug-in can be loaded.
     """
-    return Camera(address, plugin)
+    return Camera(address, plugin, calibration, filters)
+
+
+class Recorder:
+    """Records the frames a camera takes into one MCAP file (see Camera.record)."""
+
+    def __init__(self, camera, path, name="cam0"):
+        path = _path(path, "path")
+        name = _text(name, "name")
+        if not name or "/" in name:
+            raise ValueError(f"name must be a camera name without '/', not {name!r}")
+        cam = camera._cam
+        itime0, itime1 = cam.integration_times()
+        manifest = {
+            "format": "lvt-run", "format_version": 1, "tool": "lvtcam", "tool_version": __version__,
+            "plugin": {"path": cam.plugin},
+            "camera": {"address": cam.address, "name": name, "simulated": camera._simulated},
+            "settings": {"read_back": {"itime0": itime0, "itime1": itime1, "fps": cam.fps()}},
+            "lens": json.loads(cam.lens_json()),
+            "filters": json.loads(cam.filters()),
+        }
+        self._camera = camera
+        self._rec = cam.start_recording(path, json.dumps(manifest), name)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        if exc is not None and not self._rec.closed:
+            # The file keeps everything recorded so far, with the reason as its last record.
+            self._camera._cam.stop_recording_failed(f"{exc_type.__name__}: {exc}")
+        self.close()
+        return False
+
+    def close(self):
+        """Stop recording: the camera's counters, then the file's index. Safe to call again."""
+        self._camera._cam.stop_recording(self._rec)
+
+    @property
+    def path(self):
+        return self._rec.path
+
+    @property
+    def frames(self):
+        """Frames recorded so far."""
+        return self._rec.frames
+
+    @property
+    def closed(self):
+        return self._rec.closed
 
 
 class SimulatedCamera(str):
@@ -228,23 +378,29 @@ class SimulatedCamera(str):
     def running(self):
         return self._simulator.running
 
+    @property
+    def lens(self):
+        """The lens the simulated scene is rendered through (see Camera.lens)."""
+        return self._simulator.lens()
+
 
 @contextlib.contextmanager
-def simulate(replay=None, realtime=True):
+def simulate(replay=None, realtime=True, calibration=None):
     """Start the camera simulator in this process on a free loopback address.
 
     Yields the address (a SimulatedCamera, i.e. a str) to open; the simulator
     stops when the block ends. replay names a folder recorded by vyxgrab whose
-    frames are served in a loop instead of the synthetic scene. Frames come at
-    the camera's frame rate, like a real camera's; realtime=False serves them as
-    fast as they are asked for (tests, benchmarks).
+    frames are served in a loop instead of the synthetic scene (a recording
+    that cannot be read raises ValueError). Frames come at the camera's frame
+    rate, like a real camera's; realtime=False serves them as fast as they are
+    asked for (tests, benchmarks). calibration names a calibration file whose
+    lens the scene is rendered through (default: the nominal 60 degree
+    pinhole); a camera opened on the address uses that lens without being told.
     """
     replay_dir = "" if replay is None else _path(replay, "replay")
-    if replay_dir and not os.path.isdir(replay_dir):
-        raise FileNotFoundError(f"no recording folder {replay_dir}")
     if not isinstance(realtime, bool):
         raise TypeError(f"realtime must be True or False, not {type(realtime).__name__}")
-    simulator = _lvtcam._Simulator(replay_dir, realtime)
+    simulator = _lvtcam._Simulator(replay_dir, realtime, _calibration(calibration))
     address = SimulatedCamera(simulator.address)
     address._simulator = simulator
     try:
@@ -253,28 +409,28 @@ def simulate(replay=None, realtime=True):
         simulator.stop()
 
 
-def _timestamp(utc):
-    if not utc:
-        return None
-    return datetime.datetime.fromisoformat(utc.replace("Z", "+00:00")).timestamp()
+def read_recording(path, plugin=None, calibration=None, filters=_DEFAULT):
+    """Iterate over the frames of a recording, as Frames.
 
-
-def read_recording(folder, plugin=None):
-    """Iterate over the frames of a folder written by vyxgrab, as Frames.
-
-    Uses the folder's run.json when there is one (frame order, indices and
-    host time stamps), otherwise its frame_NNNNN.raw / .desc files in order.
-    Images are converted by the processing plug-in, as for a live camera.
+    path names one MCAP file (written by cam.record, vyxgrab or vyxview; every
+    camera's frames in file order, frame.camera naming the camera) or a folder
+    written by vyxgrab (its run.json when there is one, otherwise its
+    frame_NNNNN.raw / .desc files in order). Images are converted by the
+    processing plug-in, as for a live camera, when first used. Points are made
+    with calibration when given, else with the lens the recording holds, else
+    the nominal lens; filters as in open(). A recording that cannot be read
+    raises ValueError naming the file (and the byte offset); an MCAP file cut
+    short is read up to its last whole chunk.
     """
-    folder = _path(folder, "folder")
+    path = _path(path, "path")
     plugin = _plugin(plugin)
-    entries = _lvtcam._recording_entries(folder)  # errors show up here, not at the first frame
-    return _recorded_frames(entries, plugin)
-
-
-def _recorded_frames(entries, plugin):
-    for raw, description, index, utc in entries:
-        yield _lvtcam._load_frame(raw, description, index, _timestamp(utc), plugin)
+    calibration = _calibration(calibration)
+    filters = _filters(filters)
+    if not os.path.lexists(path):
+        raise FileNotFoundError(f"no recording {path}")
+    if os.path.isdir(path):
+        return _lvtcam._FolderFrames(path, plugin, calibration, filters)
+    return _lvtcam._McapFrames(path, plugin, calibration, filters)
 
 
 def plugin_search(plugin=None):

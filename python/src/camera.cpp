@@ -11,7 +11,8 @@ namespace py = pybind11;
 namespace {
 
 vyxhost::CameraOptions optionsFor(const std::string& address, const std::string& pluginPath,
-                                  std::shared_ptr<EmbeddedSimulator> simulator) {
+                                  const std::shared_ptr<EmbeddedSimulator>& simulator,
+                                  const std::string& calibrationPath) {
   vyxhost::CameraOptions options;
   options.address = address;
   options.pluginPath = pluginPath;
@@ -19,15 +20,35 @@ vyxhost::CameraOptions optionsFor(const std::string& address, const std::string&
   // not needed here (and must never wait for the interpreter).
   options.onState = [](vyxhost::CameraState, const std::string&) {};
   if (simulator) options.requestsReceived = [simulator] { return simulator->requestsReceived(); };
+  // A calibration file wins; a camera this process simulates hands over its exact lens.
+  if (!calibrationPath.empty()) {
+    try {
+      options.lens = vyxhost::readCalibration(calibrationPath);
+    } catch (const std::runtime_error& e) {
+      throw py::value_error(e.what());
+    }
+  } else if (simulator && simulator->lens()) {
+    options.lens = *simulator->lens();
+  }
   return options;
+}
+
+vyxhost::FilterSettings filtersFrom(const std::string& json) {
+  if (json.empty()) return vyxhost::FilterSettings::none();
+  vyxhost::FilterSettings settings = vyxhost::FilterSettings::fromJson(json);
+  settings.check();  // std::invalid_argument: ValueError
+  return settings;
 }
 
 }  // namespace
 
 Camera::Camera(const std::string& address, const std::string& pluginPath,
-               std::shared_ptr<EmbeddedSimulator> simulator) {
-  vyxhost::CameraOptions options = optionsFor(address, pluginPath, std::move(simulator));
+               const std::shared_ptr<EmbeddedSimulator>& simulator,
+               const std::string& calibrationPath, const std::string& filtersJson) {
+  const vyxhost::FilterSettings filters = filtersFrom(filtersJson);
+  vyxhost::CameraOptions options = optionsFor(address, pluginPath, simulator, calibrationPath);
   session_ = withoutGil([&] { return std::make_shared<vyxhost::Camera>(std::move(options)); });
+  depth_ = std::make_shared<Depth>(session_->lens(), filters);
 }
 
 Camera::~Camera() {
@@ -42,6 +63,7 @@ void Camera::requireOpen() const {
 
 void Camera::close() {
   if (closed_.exchange(true)) return;
+  stopRecording(recorder_);  // a recording still open ends complete
   withoutGil([&] { session_->close(); });
 }
 
@@ -51,7 +73,47 @@ Frame Camera::grab() {
   const double utc = static_cast<double>(frame.utcNs) * 1e-9;
   // The frame converts through the camera's converter, which lives as long as the session.
   std::shared_ptr<const vyxhost::FrameConverter> converter(session_, &session_->converter());
-  return Frame(std::move(converter), std::move(frame), utc);
+  Frame out(std::move(converter), std::move(frame), utc, depth_);
+  // The temporal median needs every frame in the order taken, whether its points are used or not.
+  if (depth_->ordered()) out.points();
+  if (recorder_) {
+    const std::shared_ptr<Recorder> recorder = recorder_;
+    try {
+      recorder->record(out);
+    } catch (...) {
+      recorder_.reset();
+      throw;
+    }
+  }
+  return out;
+}
+
+std::shared_ptr<Recorder> Camera::startRecording(const std::string& path,
+                                                 const std::string& manifestJson,
+                                                 const std::string& name) {
+  requireOpen();
+  if (recorder_) throw py::value_error("the camera already records into " + recorder_->path());
+  recorder_ = std::make_shared<Recorder>(path, manifestJson, name, depth_->lens());
+  return recorder_;
+}
+
+void Camera::stopRecording(const std::shared_ptr<Recorder>& recorder) {
+  if (recorder_ == recorder) recorder_.reset();
+  if (recorder) recorder->finish(countersJson());
+}
+
+void Camera::failRecording(const std::string& reason) {
+  const std::shared_ptr<Recorder> recorder = std::move(recorder_);
+  recorder_.reset();
+  if (recorder) recorder->fail(reason, countersJson());
+}
+
+std::string Camera::countersJson() const {
+  const vyxhost::Counters c = withoutGil([&] { return session_->counters(); });
+  return "{\"frames\": " + std::to_string(c.frames) + ", \"retried_images\": " +
+         (c.retriedImages ? std::to_string(*c.retriedImages) : std::string("null")) +
+         ", \"stalls\": " + std::to_string(c.stalls) + ", \"losses\": " + std::to_string(c.losses) +
+         ", \"reconnects\": " + std::to_string(c.reconnects) + "}";
 }
 
 std::pair<unsigned, unsigned> Camera::integrationTimes() {
@@ -120,8 +182,19 @@ py::dict Camera::stats() const {
 
 void bindCamera(py::module_& m) {
   py::class_<Camera>(m, "_Camera")
-      .def(py::init<const std::string&, const std::string&, std::shared_ptr<EmbeddedSimulator>>(),
-           py::arg("address"), py::arg("plugin"), py::arg("simulator") = nullptr)
+      .def(py::init<const std::string&, const std::string&,
+                    const std::shared_ptr<EmbeddedSimulator>&, const std::string&,
+                    const std::string&>(),
+           py::arg("address"), py::arg("plugin"), py::arg("simulator"), py::arg("calibration"),
+           py::arg("filters"))
+      .def("lens", &Camera::lens)
+      .def("filters", &Camera::filtersJson)
+      .def("lens_json",
+           [](const Camera& c) { return vyxhost::calibrationJson(c.session().lens()); })
+      .def("start_recording", &Camera::startRecording)
+      .def("stop_recording", &Camera::stopRecording)
+      .def("stop_recording_failed", &Camera::failRecording)
+      .def("counters_json", &Camera::countersJson)
       .def("grab", &Camera::grab)
       .def("close", &Camera::close)
       .def_property_readonly("closed", &Camera::closed)

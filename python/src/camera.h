@@ -10,7 +10,9 @@
 #include <string>
 #include <utility>
 
+#include "depth.h"
 #include "frame.h"
+#include "recorder.h"
 #include "vyxhost/camera.h"
 #include "without_gil.h"
 
@@ -20,9 +22,12 @@ class EmbeddedSimulator;
 
 class Camera {
  public:
-  // simulator, when the camera is one this process serves, tells the camera's image requests.
+  // simulator, when the camera is one this process serves, tells the camera's image requests and
+  // hands over its lens. calibrationPath "" = the simulator's lens, else the nominal one;
+  // filtersJson "" = no filters, else FilterSettings::fromJson's text.
   Camera(const std::string& address, const std::string& pluginPath,
-         std::shared_ptr<EmbeddedSimulator> simulator);
+         const std::shared_ptr<EmbeddedSimulator>& simulator, const std::string& calibrationPath,
+         const std::string& filtersJson);
   ~Camera();
   Camera(const Camera&) = delete;
   Camera& operator=(const Camera&) = delete;
@@ -43,10 +48,22 @@ class Camera {
   std::string info(const std::string& key);
   std::string command(const std::string& text);
   pybind11::dict stats() const;
+  std::string countersJson() const;
+  pybind11::dict lens() const { return lensDict(depth_->lens()); }
+  std::string filtersJson() const { return depth_->filters().toJson(); }
+
+  // From now on every grabbed frame is recorded into path, until stopRecording.
+  std::shared_ptr<Recorder> startRecording(const std::string& path, const std::string& manifestJson,
+                                           const std::string& name);
+  // Finishes that recording (the counters, the index); a no-op for one already closed.
+  void stopRecording(const std::shared_ptr<Recorder>& recorder);
+  // Closes the current recording with the reason as its last record.
+  void failRecording(const std::string& reason);
 
   const std::string& address() const { return session_->address(); }
   const std::string& pluginPath() const { return session_->plugin().path(); }
   vyxhost::Camera& session() { return *session_; }
+  const vyxhost::Camera& session() const { return *session_; }
 
   // Runs body(session) with the GIL released; throws ValueError when the camera is closed.
   template <typename Body>
@@ -60,6 +77,8 @@ class Camera {
 
   std::shared_ptr<vyxhost::Camera> session_;  // frames keep it for their conversions
   std::atomic<bool> closed_{false};
+  std::shared_ptr<Depth> depth_;
+  std::shared_ptr<Recorder> recorder_;  // set and read with the GIL held
 };
 
 void bindCamera(pybind11::module_& m);

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "depth.h"
 #include "vyxhost/output_types.h"
 #include "without_gil.h"
 
@@ -30,13 +31,64 @@ py::list ints(const int32_t* values, size_t n) {
 }  // namespace
 
 Frame::Frame(std::shared_ptr<const vyxhost::FrameConverter> converter, vyxhost::Frame frame,
-             std::optional<double> timestamp)
-    : converter_(std::move(converter)), frame_(std::move(frame)), timestamp_(timestamp) {}
+             std::optional<double> timestamp, std::shared_ptr<Depth> depth, std::string camera)
+    : converter_(std::move(converter)),
+      frame_(std::move(frame)),
+      timestamp_(timestamp),
+      depth_(std::move(depth)),
+      camera_(std::move(camera)) {}
+
+void Frame::setImage(uint32_t code, py::object pixels) { images_[code] = std::move(pixels); }
+
+void Frame::makeDepth() {
+  if (depthDone_) return;
+  py::object distance = image("distance");
+  if (distance.is_none() || !depth_) {
+    depthDone_ = true;
+    points_ = valid_ = py::none();
+    return;
+  }
+  py::object amplitude = image("amplitude");
+  const auto r = static_cast<py::ssize_t>(rows()), c = static_cast<py::ssize_t>(columns());
+  // The filters work on a copy: frame.distance stays the image as converted.
+  py::array_t<float> filtered = py::array_t<float>(distance).attr("copy")();
+  py::array_t<float> xyz({r, c, py::ssize_t{3}});
+  py::array_t<bool> mask({r, c});
+  float* d = filtered.mutable_data();
+  const float* a = amplitude.is_none() ? nullptr : py::array_t<float>(amplitude).data();
+  static_assert(sizeof(bool) == 1, "NumPy's bool is one byte");
+  auto* v = reinterpret_cast<uint8_t*>(mask.mutable_data());
+  float* out = xyz.mutable_data();
+  const auto pixels = static_cast<size_t>(r * c);
+  withoutGil([&] { depth_->process(d, a, v, out, pixels); });
+  points_ = std::move(xyz);
+  valid_ = std::move(mask);
+  depthDone_ = true;
+}
+
+py::object Frame::points() {
+  makeDepth();
+  return points_;
+}
+
+py::object Frame::valid() {
+  makeDepth();
+  return valid_;
+}
+
+py::object Frame::lens() const {
+  return depth_ ? py::object(lensDict(depth_->lens())) : py::none();
+}
+
+py::object Frame::camera() const {
+  return camera_.empty() ? py::none() : py::object(py::str(camera_));
+}
 
 py::object Frame::image(const std::string& name) {
   const vyxhost::OutputType& type = outputTypeNamed(name);
   auto cached = images_.find(type.code);
   if (cached != images_.end()) return cached->second;
+  if (frame_.raw.empty()) return py::none();  // a recorded frame without its bytes
 
   // The array is made with the GIL, the conversion runs without it, straight into the array.
   py::array_t<float> pixels(
@@ -96,7 +148,9 @@ std::vector<std::string> Frame::available() const {
   return withoutGil([&] {
     std::vector<std::string> names;
     for (const auto& t : vyxhost::outputTypes())
-      if (converter_->imageBytes(t.code, frame_.description) > 0) names.emplace_back(t.name);
+      if (converter_->imageBytes(t.code, frame_.description) > 0 ||
+          (frame_.raw.empty() && images_.count(t.code) != 0))
+        names.emplace_back(t.name);
     return names;
   });
 }
@@ -139,6 +193,21 @@ valid after later grabs. An image the frame does not hold is None.)doc")
       .def_property_readonly(
           "timestamp", &Frame::timestamp,
           "Host time (seconds since the epoch) when the frame's update returned, or None.")
+      .def_property_readonly(
+          "points", &Frame::points,
+          "Points (rows, columns, 3) float32 in metres (x right, y down, z forward), NaN where\n"
+          "the filters found the pixel unusable; made once from the distance image along the\n"
+          "lens's rays. None without a distance image.")
+      .def_property_readonly("valid", &Frame::valid,
+                             "Boolean mask (rows, columns): True where the point is usable.")
+      .def_property_readonly(
+          "lens", &Frame::lens,
+          "The lens the points are made with (a dict; 'nominal' True when it is assumed, not\n"
+          "measured on this camera).")
+      .def_property_readonly("camera", &Frame::camera,
+                             "The camera's name in a recording, or None for a live frame.")
+      .def_property_readonly("sequence", &Frame::index,
+                             "The frame's number: as index (counted per camera from 0).")
       .def_property_readonly("rows", &Frame::rows)
       .def_property_readonly("columns", &Frame::columns)
       .def("__repr__", &Frame::repr);

@@ -9,11 +9,14 @@
 #include "frame.h"
 #include "vyxhost/camera.h"
 #include "vyxhost/locate.h"
+#include "vyxhost/tof_filters.h"
 #include "vyxhost/vyxhost.h"
+#include "vyxrec/recording.h"
 
 namespace lvtcam {
 void bindSimulator(pybind11::module_& m);
 void bindRecording(pybind11::module_& m);
+void bindRecorder(pybind11::module_& m);
 void bindLoopBenchmark(pybind11::module_& m);
 }  // namespace lvtcam
 
@@ -59,6 +62,11 @@ PYBIND11_MODULE(_lvtcam, m) {
       PyErr_SetObject(cameraError.ptr(), error.ptr());
     } catch (const vyxhost::LoadError& e) {
       PyErr_SetString(PyExc_OSError, e.what());
+    } catch (const vyxrec::RecordingMissing& e) {
+      PyErr_SetString(PyExc_FileNotFoundError, e.what());
+    } catch (const vyxrec::RecordingError& e) {
+      // One exception for a bad recording, wherever it is read (read_recording, a replay).
+      PyErr_SetString(PyExc_ValueError, e.what());
     }
   });
 
@@ -66,7 +74,9 @@ PYBIND11_MODULE(_lvtcam, m) {
   lvtcam::bindSimulator(m);
   lvtcam::bindCamera(m);
   lvtcam::bindRecording(m);
+  lvtcam::bindRecorder(m);
   lvtcam::bindLoopBenchmark(m);
+  m.def("_default_filters", [] { return vyxhost::FilterSettings().toJson(); });
   m.def("_find_plugin", [](const std::string& path) { return vyxhost::findPlugin(path); });
   m.def("_plugin_search",
         [](const std::string& path) { return vyxhost::describePluginSearch(path); });

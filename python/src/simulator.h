@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "vyxhost/lens.h"
+
 namespace lvtsim {
 class EmbeddedCamera;
 }
@@ -15,7 +17,9 @@ namespace lvtcam {
 
 class EmbeddedSimulator {
  public:
-  EmbeddedSimulator(const std::string& replayDir, bool realtime);
+  // lens: the lens to render through (none: the simulator's own).
+  EmbeddedSimulator(const std::string& replayDir, bool realtime,
+                    std::optional<vyxhost::LensModel> lens);
   ~EmbeddedSimulator();
   EmbeddedSimulator(const EmbeddedSimulator&) = delete;
   EmbeddedSimulator& operator=(const EmbeddedSimulator&) = delete;
@@ -26,6 +30,8 @@ class EmbeddedSimulator {
   void stop();
   // Image requests received so far; none once stopped. Any thread, without the GIL.
   std::optional<uint64_t> requestsReceived() const;
+  // The lens the camera renders through; none once stopped.
+  std::optional<vyxhost::LensModel> lens() const;
 
  private:
   mutable std::mutex mutex_;

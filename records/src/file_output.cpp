@@ -23,8 +23,11 @@ void writeFile(const std::string& path, const void* bytes, size_t size) {
   const bool written = size == 0 || std::fwrite(bytes, 1, size, f) == size;
   const int writeErrno = errno;
   const bool closed = std::fclose(f) == 0;
+  // A file cut short (disk full, size limit) is not left behind as if it were whole.
+  const int closeErrno = errno;
+  if (!written || !closed) std::remove(path.c_str());
   if (!written) throw fileError("cannot write", path, writeErrno);
-  if (!closed) throw fileError("cannot write", path, errno);
+  if (!closed) throw fileError("cannot write", path, closeErrno);
 }
 
 void makeDirectories(const std::string& path) {

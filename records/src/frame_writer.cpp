@@ -42,10 +42,33 @@ FrameWriter::FrameWriter(std::string dir, uint32_t zoom, OutputSelection write,
   }
 }
 
-void FrameWriter::count(const std::string& name, std::vector<std::string>& names) {
+void FrameWriter::count(uint64_t frame, const std::string& name, std::vector<std::string>& names) {
+  const uint64_t bytes = fileSize(joinPath(dir_, name));
   ++files_;
-  bytes_ += fileSize(joinPath(dir_, name));
+  bytes_ += bytes;
   names.push_back(name);
+  if (!lastFrame_.empty() && lastFrame_.front().frame != frame) lastFrame_.clear();
+  lastFrame_.push_back({frame, name, bytes});
+}
+
+template <class Write>
+void FrameWriter::writeWhole(const std::string& name, Write&& write) {
+  try {
+    write(joinPath(dir_, name));
+  } catch (...) {
+    std::remove(joinPath(dir_, name).c_str());
+    throw;
+  }
+}
+
+void FrameWriter::discardFrame(uint64_t frame) {
+  for (const Written& w : lastFrame_) {
+    if (w.frame != frame) continue;
+    std::remove(joinPath(dir_, w.name).c_str());
+    --files_;
+    bytes_ -= w.bytes;
+  }
+  lastFrame_.clear();
 }
 
 std::vector<std::string> FrameWriter::writeRaw(uint64_t frame, const std::vector<uint8_t>& bytes,
@@ -54,9 +77,9 @@ std::vector<std::string> FrameWriter::writeRaw(uint64_t frame, const std::vector
   if (!write_.raw) return names;
   const std::string stem = frameStem(frame);
   writeFile(joinPath(dir_, stem + ".raw"), bytes.data(), bytes.size());
-  count(stem + ".raw", names);
+  count(frame, stem + ".raw", names);
   writeFile(joinPath(dir_, stem + ".desc"), &desc, sizeof desc);
-  count(stem + ".desc", names);
+  count(frame, stem + ".desc", names);
   return names;
 }
 
@@ -68,8 +91,9 @@ std::vector<std::string> FrameWriter::writeImage(uint64_t frame, const ImageLabe
   const size_t pixels = static_cast<size_t>(rows) * columns;
 
   if (write_.npy) {
-    writeNpyFloat32(joinPath(dir_, stem + ".npy"), values, rows, columns);
-    count(stem + ".npy", names);
+    writeWhole(stem + ".npy",
+               [&](const std::string& path) { writeNpyFloat32(path, values, rows, columns); });
+    count(frame, stem + ".npy", names);
   }
   if (write_.png) {
     // The image's own span, stored with it: value = min + (sample - 1) / 65534 * (max - min).
@@ -78,17 +102,20 @@ std::vector<std::string> FrameWriter::writeImage(uint64_t frame, const ImageLabe
     const PngText text = {{"lvt:min", range.empty ? "nan" : exactText(range.min)},
                           {"lvt:max", range.empty ? "nan" : exactText(range.max)},
                           {"lvt:unit", type.unit}};
-    writePngGray16(joinPath(dir_, stem + ".png"), gray.data(), columns, rows, text);
-    count(stem + ".png", names);
+    writeWhole(stem + ".png", [&](const std::string& path) {
+      writePngGray16(path, gray.data(), columns, rows, text);
+    });
+    count(frame, stem + ".png", names);
   }
   if (write_.preview) {
     ValueRange& scale = scales_[type.name];
     if (scale.empty) scale = finiteRange(values, pixels);  // the run keeps its first scale
     const RgbImage preview =
         renderPreview(values, columns, rows, zoom_, scale, &clipped_[type.name]);
-    writePngRgb8(joinPath(dir_, stem + "_preview.png"), preview.pixels.data(), preview.width,
-                 preview.height);
-    count(stem + "_preview.png", names);
+    writeWhole(stem + "_preview.png", [&](const std::string& path) {
+      writePngRgb8(path, preview.pixels.data(), preview.width, preview.height);
+    });
+    count(frame, stem + "_preview.png", names);
   }
   return names;
 }

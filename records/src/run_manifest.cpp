@@ -9,6 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "vyxrec/recording.h"
+#include "vyxrec/regular_file.h"
+
 namespace vyxrec {
 
 namespace {
@@ -32,6 +35,24 @@ Settings settingsFromJson(const json& j) {
   return s;
 }
 
+json runToJson(const RunInfo& r) {
+  json j = {
+      {"format", kManifestFormat},
+      {"format_version", kManifestVersion},
+      {"tool", r.tool},
+      {"tool_version", r.toolVersion},
+      {"plugin", {{"path", r.pluginPath}, {"interface_version", r.interfaceVersion}}},
+      {"camera",
+       {{"address", r.address},
+        {"simulated", r.simulated},
+        {"replay", r.replay.empty() ? json(nullptr) : json(r.replay)}}},
+      {"settings",
+       {{"requested", settingsToJson(r.requested)}, {"read_back", settingsToJson(r.readBack)}}}};
+  if (!r.calibration.empty()) j["calibration"] = json::parse(r.calibration);
+  if (!r.filters.empty()) j["filters"] = json::parse(r.filters);
+  return j;
+}
+
 json toJson(const Manifest& m) {
   json frames = json::array();
   for (const FrameEntry& f : m.frames) {
@@ -43,19 +64,9 @@ json toJson(const Manifest& m) {
                       {"description", f.description},
                       {"files", f.files}});
   }
-  const RunInfo& r = m.run;
-  return {{"format", kManifestFormat},
-          {"format_version", kManifestVersion},
-          {"tool", r.tool},
-          {"tool_version", r.toolVersion},
-          {"plugin", {{"path", r.pluginPath}, {"interface_version", r.interfaceVersion}}},
-          {"camera",
-           {{"address", r.address},
-            {"simulated", r.simulated},
-            {"replay", r.replay.empty() ? json(nullptr) : json(r.replay)}}},
-          {"settings",
-           {{"requested", settingsToJson(r.requested)}, {"read_back", settingsToJson(r.readBack)}}},
-          {"frames", std::move(frames)}};
+  json j = runToJson(m.run);
+  j["frames"] = std::move(frames);
+  return j;
 }
 
 Manifest fromJson(const json& j) {
@@ -78,6 +89,8 @@ Manifest fromJson(const json& j) {
     r.replay = camera.at("replay").get<std::string>();
   r.requested = settingsFromJson(j.at("settings").at("requested"));
   r.readBack = settingsFromJson(j.at("settings").at("read_back"));
+  if (j.contains("calibration")) r.calibration = j.at("calibration").dump();
+  if (j.contains("filters")) r.filters = j.at("filters").dump();
   for (const json& f : j.at("frames")) {
     FrameEntry e;
     e.index = f.at("index").get<uint64_t>();
@@ -95,10 +108,14 @@ Manifest fromJson(const json& j) {
 }  // namespace
 
 Stamp stampNow() {
-  const auto wall = std::chrono::system_clock::now();
-  const auto mono = std::chrono::steady_clock::now();
-  const auto us =
-      std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count();
+  const auto wall = std::chrono::system_clock::now().time_since_epoch();
+  const auto mono = std::chrono::steady_clock::now().time_since_epoch();
+  return stampFromNs(std::chrono::duration_cast<std::chrono::nanoseconds>(wall).count(),
+                     std::chrono::duration_cast<std::chrono::nanoseconds>(mono).count());
+}
+
+Stamp stampFromNs(int64_t utcNs, int64_t monotonicNs) {
+  const int64_t us = utcNs / 1000;
   const std::time_t seconds = static_cast<std::time_t>(us / 1000000);
   std::tm utc{};
   ::gmtime_r(&seconds, &utc);
@@ -107,12 +124,11 @@ Stamp stampNow() {
   std::snprintf(text + n, sizeof text - n, ".%06dZ", static_cast<int>(us % 1000000));
   Stamp s;
   s.utc = text;
-  s.monotonicNs =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(mono.time_since_epoch()).count();
+  s.monotonicNs = monotonicNs;
   return s;
 }
 
-std::string manifestJson(const Manifest& m) { return toJson(m).dump(); }
+std::string runInfoJson(const RunInfo& run) { return runToJson(run).dump(); }
 
 std::string manifestPath(const std::string& dir) { return dir + "/" + kManifestName; }
 
@@ -128,18 +144,22 @@ void writeManifest(const std::string& dir, const Manifest& m) {
     std::ofstream out(temporary, std::ios::trunc);
     out << toJson(m).dump(1) << "\n";
     out.flush();
-    if (!out) throw std::runtime_error("cannot write " + temporary);
+    if (!out) {
+      std::remove(temporary.c_str());
+      throw std::runtime_error("cannot write " + temporary);
+    }
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0)
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
     throw std::runtime_error("cannot replace " + path);
+  }
 }
 
 Manifest readManifest(const std::string& dir) {
   const std::string path = manifestPath(dir);
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path);
+  const std::vector<uint8_t> text = readRegularFile(path, kMaxRecordingFileBytes);
   try {
-    return fromJson(json::parse(in));
+    return fromJson(json::parse(text.begin(), text.end()));
   } catch (const json::exception& e) {
     throw std::runtime_error(path + ": " + e.what());
   } catch (const std::runtime_error& e) {

@@ -58,7 +58,7 @@ std::vector<double> parseNumbers(const std::string& option, const std::string& t
 
 std::string cliUsage() {
   return "usage: lvtcamsim [ADDRESS] [--data-port N] [--header-size N] [--seed N] [--fps N]\n"
-         "                 [--unpaced] [--replay DIR] [--help]\n"
+         "                 [--unpaced] [--replay DIR|FILE.mcap] [--help]\n"
          "Simulated camera: XML-RPC control on ADDRESS:8080, images on the data port.\n"
          "  ADDRESS          loopback address to serve on (127.0.0.0/8), default 127.0.0.1\n"
          "  --data-port N    data port, default any free port\n"
@@ -69,6 +69,9 @@ std::string cliUsage() {
          "  --unpaced        serve images as fast as they are asked for instead of at the frame\n"
          "                   rate like the camera (for tests and benchmarks)\n"
          "  --replay DIR     answer with the recorded frames DIR/frame_*.raw, in name order\n"
+         "  --replay FILE.mcap\n"
+         "                   answer with a recording's raw frames (its first camera), at the\n"
+         "                   pace they were recorded at unless --fps or --unpaced is given\n"
          "  --intrinsics FX,FY,CX,CY\n"
          "                   the lens the scene is rendered through: focal lengths and\n"
          "                   principal point in pixels, pixel centres at whole numbers;\n"
@@ -130,6 +133,7 @@ CliOptions parseCli(const std::vector<std::string>& args) {
   if (given("--seed"))
     opt.camera.seed = static_cast<uint32_t>(parseNumber("--seed", seed, 0, UINT32_MAX));
   if (given("--fps")) {
+    opt.fpsGiven = true;
     const auto max = static_cast<uint64_t>(opt.camera.maxFps);
     opt.camera.frontend[lvtwire::frontend::kFps] =
         static_cast<int32_t>(parseNumber("--fps", fps, 1, max));
@@ -155,7 +159,7 @@ CliOptions parseCli(const std::vector<std::string>& args) {
   if (given("--write-calibration") && opt.writeCalibration.empty())
     throw std::invalid_argument("--write-calibration needs a file name");
   if (given("--replay") && opt.replayDir.empty())
-    throw std::invalid_argument("--replay needs a directory");
+    throw std::invalid_argument("--replay needs a directory or an .mcap file");
   if (given("address")) {
     if (!isLoopbackAddress(address))
       throw std::invalid_argument("refusing to serve on " + address +

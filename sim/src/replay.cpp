@@ -1,10 +1,14 @@
 #include "lvtsim/replay.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <stdexcept>
 
 #include "lvtwire/frame_format.h"
+#include "vyxrec/mcap_playback.h"
 #include "vyxrec/recording.h"
+#include "vyxrec/recording_error.h"
 
 namespace lvtsim {
 namespace {
@@ -12,6 +16,35 @@ namespace {
 // A header word that must hold a whole byte count of at least `min`.
 bool wholeCount(float v, double min, double limit) {
   return std::isfinite(v) && v >= min && v <= limit && std::floor(v) == v;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+ReplayRecording loadMcap(const std::string& path) {
+  vyxrec::McapPlayback playback(path);
+  vyxrec::PlaybackFrame frame;
+  ReplayRecording out;
+  uint64_t first = 0, last = 0;
+  while (playback.next(frame)) {
+    if (frame.camera != 0 || !frame.hasRaw) continue;
+    try {
+      splitFrame(frame.raw);
+    } catch (const std::invalid_argument& e) {
+      throw vyxrec::RecordingError(path,
+                                   "raw frame " + std::to_string(frame.sequence) + ": " + e.what());
+    }
+    if (out.frames.empty()) first = frame.stampNs;
+    last = frame.stampNs;
+    out.frames.push_back(frame.raw);
+  }
+  if (out.frames.empty()) throw vyxrec::RecordingError(path, "holds no raw frames to replay");
+  if (out.frames.size() > 1 && last > first)
+    out.framesPerSecond =
+        static_cast<double>(out.frames.size() - 1) * 1e9 / static_cast<double>(last - first);
+  return out;
 }
 
 }  // namespace
@@ -38,24 +71,28 @@ std::vector<std::vector<uint8_t>> splitFrame(const std::vector<uint8_t>& frame) 
   return blocks;
 }
 
-std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& dir) {
+std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& path) {
+  return loadReplay(path).frames;
+}
+
+ReplayRecording loadReplay(const std::string& dir) {
+  if (isRegularFile(dir)) return loadMcap(dir);
   const vyxrec::Recording recording = vyxrec::openRecording(dir);
-  const std::string where = recording.manifest ? vyxrec::manifestPath(dir) + ": " : "";
   std::vector<std::vector<uint8_t>> frames;
   for (const vyxrec::RecordedFrame& f : recording.frames) {
-    try {
-      frames.push_back(vyxrec::readRawFrame(f));
-    } catch (const vyxrec::RecordingDamaged& e) {
-      throw vyxrec::RecordingDamaged(where + e.what());
-    }
+    if (f.rawPath.empty() && recording.manifest)
+      throw vyxrec::RecordingError(vyxrec::manifestPath(dir),
+                                   "frame " + std::to_string(f.index) +
+                                       " has no raw file (record with --write raw to replay)");
+    frames.push_back(vyxrec::readRawFrame(f));
     // Checked here, so that an error names the file rather than the camera's first answer.
     try {
       splitFrame(frames.back());
     } catch (const std::invalid_argument& e) {
-      throw vyxrec::RecordingDamaged(f.rawPath + ": " + e.what());
+      throw vyxrec::RecordingError(f.rawPath, e.what());
     }
   }
-  return frames;
+  return {std::move(frames), 0.0};
 }
 
 }  // namespace lvtsim

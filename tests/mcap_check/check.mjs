@@ -1,11 +1,14 @@
 // Reads a recording of ours with the MCAP format's own TypeScript readers and
 // ROS 2 message decoder, and compares every float with the truth the writer
 // was given; then cuts the file at a random byte and reads it in streaming
-// mode, expecting the same frames our playback reads.
-//   node check.mjs MCAP_CHECK_TOOL WORK_DIR
+// mode, expecting the same frames our playback reads. With VYXGRAB, also a
+// recording vyxgrab makes of its simulated camera: decoded here and compared
+// with the NPY files of the same frames, made by --convert from the recording
+// and by a replay of it through the plug-in.
+//   node check.mjs MCAP_CHECK_TOOL WORK_DIR [VYXGRAB]
 // Exits 77 (skipped) when the npm packages are not installed (npm ci here).
 import { execFileSync } from "node:child_process";
-import { existsSync, readFileSync, writeFileSync } from "node:fs";
+import { existsSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
@@ -19,7 +22,7 @@ const { parse } = await import("@foxglove/rosmsg");
 const { MessageReader } = await import("@foxglove/rosmsg2-serialization");
 const { decompress } = await import("fzstd");
 
-const [tool, work] = process.argv.slice(2);
+const [tool, work, vyxgrab] = process.argv.slice(2);
 const frames = 60;  // the lens model changes at frame 50
 const cameras = 2;
 const pixels = 64 * 50;
@@ -158,6 +161,82 @@ for (let r; (r = stream.nextRecord()) !== undefined;) {
 const ours = Number(execFileSync(tool, ["count", cutFile]).toString().trim());
 expect(ours === streamedFrames, `cut at ${cut} of ${bytes.length}: our playback reads ${ours} frames, the stream reader ${streamedFrames}`);
 console.log(`cut at byte ${cut} of ${bytes.length}: ${streamedFrames} frames streamed, ${ours} by our playback`);
+
+// 3. A recording made by vyxgrab: every message decoded by the format's readers,
+// its floats equal to the NPY files of the same frames.
+function npyFloats(path) {
+  const b = readFileSync(path);
+  const major = b[6];
+  const headerLength = major === 1 ? b.readUInt16LE(8) : b.readUInt32LE(8);
+  const start = (major === 1 ? 10 : 12) + headerLength;
+  const header = b.subarray(0, start).toString("latin1");
+  expect(header.includes("'<f4'") && header.includes("(50, 64)"), `${path}: header ${header}`);
+  return new Float32Array(b.buffer.slice(b.byteOffset + start, b.byteOffset + b.length));
+}
+if (vyxgrab) {
+  const grabbed = 20;
+  const run = join(work, "vyxgrab-run.mcap");
+  const converted = join(work, "vyxgrab-converted");
+  const replayed = join(work, "vyxgrab-replayed");
+  for (const path of [run, converted, replayed]) rmSync(path, { recursive: true, force: true });
+  execFileSync(vyxgrab, ["--simulate", "--frames", String(grabbed), "--out", run]);
+  execFileSync(vyxgrab, ["--convert", run, "--out", converted, "--write", "npy"]);
+  execFileSync(vyxgrab, ["--simulate", "--replay", run, "--frames", String(grabbed), "--out",
+                         replayed, "--write", "npy"]);
+  const runBytes = new Uint8Array(readFileSync(run));
+  const grabReader = await McapIndexedReader.Initialize({
+    readable: {
+      size: async () => BigInt(runBytes.length),
+      read: async (offset, size) => runBytes.subarray(Number(offset), Number(offset + size)),
+    },
+    decompressHandlers,
+  });
+  const byTopic = new Map();
+  for await (const message of grabReader.readMessages({ validateCrcs: true })) {
+    const channel = grabReader.channelsById.get(message.channelId);
+    const schema = grabReader.schemasById.get(channel.schemaId);
+    expect(channel.messageEncoding === "cdr" && schema.encoding === "ros2msg",
+           `${channel.topic}: ${channel.messageEncoding} / ${schema.encoding}`);
+    const decoded = decoderFor(schema).readMessage(message.data);
+    const list = byTopic.get(channel.topic) ?? [];
+    list.push({ message, decoded, schema });
+    byTopic.set(channel.topic, list);
+  }
+  let previous = -1n;
+  for (const kind of ["distance", "amplitude"]) {
+    const list = byTopic.get(`/lvt/cam0/${kind}`) ?? [];
+    expect(list.length === grabbed, `vyxgrab's ${kind}: ${list.length} messages`);
+    const code = kind === "distance" ? "10001_distance" : "10002_amplitude";
+    list.forEach(({ message, decoded, schema }, n) => {
+      expect(schema.name === "sensor_msgs/msg/Image" && decoded.encoding === "32FC1" &&
+             decoded.width === 64 && decoded.height === 50 && message.sequence === n,
+             `vyxgrab's ${kind} #${n}: ${schema.name} ${decoded.encoding} seq ${message.sequence}`);
+      const stamp = BigInt(decoded.header.stamp.sec) * 1000000000n + BigInt(decoded.header.stamp.nanosec);
+      expect(stamp === message.logTime && decoded.header.frame_id === "cam0",
+             `vyxgrab's ${kind} #${n}: stamp ${stamp}, log time ${message.logTime}`);
+      if (kind === "distance") {
+        expect(stamp > previous, `vyxgrab's stamps go back at frame ${n}`);
+        previous = stamp;
+      }
+      const got = new Float32Array(decoded.data.buffer.slice(decoded.data.byteOffset,
+                                                              decoded.data.byteOffset + decoded.data.byteLength));
+      const name = `frame_${String(n).padStart(5, "0")}_${code}.npy`;
+      for (const dir of [converted, replayed]) {
+        const want = npyFloats(join(dir, name));
+        let same = got.length === want.length && got.length === pixels;
+        for (let i = 0; same && i < want.length; i++) same = Object.is(got[i], want[i]);
+        expect(same, `vyxgrab's ${kind} #${n} differs from ${join(dir, name)}`);
+      }
+    });
+  }
+  const info = byTopic.get("/lvt/cam0/camera_info") ?? [];
+  expect(info.length >= 1 && info[0].decoded.distortion_model === "plumb_bob" &&
+         info[0].decoded.k[0] > 0, `vyxgrab's camera_info: ${info.length} messages`);
+  const names = [];
+  for await (const m of grabReader.readMetadata()) names.push(m.name);
+  expect(names.join(",") === "run,counters", `vyxgrab's metadata records ${names}`);
+  console.log(`vyxgrab: ${grabbed} frames decoded, equal to the NPY files of --convert and --replay`);
+}
 
 if (failures) {
   console.error(`${failures} checks failed`);

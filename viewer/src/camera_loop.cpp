@@ -312,8 +312,7 @@ nlohmann::json CameraLoop::record(bool on) {
   try {
     if (on && !recorder_.active()) {
       recordError_.clear();
-      nlohmann::json manifest = nlohmann::json::parse(vyxrec::manifestJson({runInfo(), {}}));
-      manifest.erase("frames");  // the file holds them
+      nlohmann::json manifest = nlohmann::json::parse(vyxrec::runInfoJson(runInfo()));
       manifest.update(depth_.describe());
       log("recording into " + recorder_.start(manifest.dump(), depth_.lens()));
     } else if (!on && recorder_.active()) {

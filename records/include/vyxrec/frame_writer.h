@@ -39,6 +39,10 @@ class FrameWriter {
   std::vector<std::string> writeImage(uint64_t frame, const ImageLabel& type, const float* values,
                                       uint32_t rows, uint32_t columns);
 
+  // Removes every file written so far for this frame (a frame that could not be completed) and
+  // takes them off the counts; a file whose write failed is never left behind either.
+  void discardFrame(uint64_t frame);
+
   const std::string& dir() const { return dir_; }
   uint64_t filesWritten() const { return files_; }
   uint64_t bytesWritten() const { return bytes_; }
@@ -47,7 +51,10 @@ class FrameWriter {
   const std::map<std::string, uint64_t>& clippedValues() const { return clipped_; }
 
  private:
-  void count(const std::string& name, std::vector<std::string>& names);
+  void count(uint64_t frame, const std::string& name, std::vector<std::string>& names);
+  // Runs write() for the file at name; a failed write removes what it left of the file.
+  template <class Write>
+  void writeWhole(const std::string& name, Write&& write);
 
   std::string dir_;
   uint32_t zoom_;
@@ -56,6 +63,12 @@ class FrameWriter {
   std::map<std::string, uint64_t> clipped_;
   uint64_t files_ = 0;
   uint64_t bytes_ = 0;
+  struct Written {
+    uint64_t frame;
+    std::string name;
+    uint64_t bytes;
+  };
+  std::vector<Written> lastFrame_;  // the files of the frame written last
 };
 
 }  // namespace vyxrec

@@ -5,27 +5,29 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "vyxdatadescription.h"
+#include "vyxrec/recording_error.h"
 #include "vyxrec/run_manifest.h"
 
 namespace vyxrec {
 
-// The folder, or a file the recording names, cannot be read.
-class RecordingMissing : public std::runtime_error {
+// A recording that cannot be read is a RecordingError naming the file (and the byte offset where
+// one is at fault): a damaged or hostile run.json, no frames, a frame file that is not a regular
+// file, is larger than its format allows, or disagrees with its description. RecordingMissing,
+// one kind of it, says the recording's folder itself is not there.
+class RecordingMissing : public RecordingError {
  public:
-  using std::runtime_error::runtime_error;
+  using RecordingError::RecordingError;
 };
+// The name this reader's damaged recordings had before every reader threw RecordingError.
+using RecordingDamaged = RecordingError;
 
-// The recording is there but cannot be used: a damaged run.json, no frames, a frame whose files do
-// not fit together.
-class RecordingDamaged : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// The largest file of a folder recording read: far above any camera's frame (a few images of
+// 12800 bytes) or an hour's run.json, far below what would exhaust a host's memory.
+constexpr uint64_t kMaxRecordingFileBytes = uint64_t{256} << 20;
 
 struct RecordedFrame {
   uint64_t index = 0;
@@ -41,21 +43,27 @@ struct Recording {
   std::vector<RecordedFrame> frames;
 };
 
-// Lists the frames of DIR. Throws RecordingMissing when DIR cannot be read, RecordingDamaged when
-// run.json is damaged or there are no frames at all.
+// Lists the frames of DIR. Throws RecordingMissing when DIR is not there, RecordingError when it
+// cannot be read, run.json is damaged or there are no frames at all.
 Recording openRecording(const std::string& dir);
 
-// The frame's raw bytes. Throws RecordingDamaged when the recording kept none (recorded without
-// raw output), RecordingMissing when the file cannot be read.
+// The frame's raw bytes. Throws RecordingError when the recording kept none (recorded without
+// raw output) or the file cannot be read.
 std::vector<uint8_t> readRawFrame(const RecordedFrame& frame);
 
 // The frame's raw bytes with its 128-byte description, checked against each other so that a
-// damaged recording cannot make a conversion read past the bytes. Throws RecordingMissing when
-// the frame has no description or a file cannot be read, RecordingDamaged when they disagree.
+// damaged recording cannot make a conversion read past the bytes, nor a description claim images
+// larger than the bytes. Throws RecordingError naming the file at fault.
 struct DescribedFrame {
   std::vector<uint8_t> raw;
   VYXDataDescription description{};
 };
 DescribedFrame readDescribedFrame(const RecordedFrame& frame);
+
+// The check readDescribedFrame makes, for frames read from elsewhere (an MCAP recording): the
+// description's size equals the raw bytes' and its images (rows x columns 32-bit words) fit in
+// them. Throws RecordingError naming `file` (and `offset` when it is not UINT64_MAX).
+void checkDescribedFrame(const VYXDataDescription& description, size_t rawBytes,
+                         const std::string& file, uint64_t offset = UINT64_MAX);
 
 }  // namespace vyxrec

@@ -39,6 +39,9 @@ struct RunInfo {
   bool simulated = false;
   std::string replay;  // empty: not a replay
   Settings requested, readBack;
+  // JSON texts (vyxhost::calibrationJson, FilterSettings::toJson) kept as "calibration" and
+  // "filters"; empty: left out.
+  std::string calibration, filters;
 };
 
 // Host clocks read when vyxpUpdate returned.
@@ -47,6 +50,8 @@ struct Stamp {
   int64_t monotonicNs = 0;
 };
 Stamp stampNow();
+// The same from clocks read elsewhere (vyxhost::Frame::utcNs and monotonicNs).
+Stamp stampFromNs(int64_t utcNs, int64_t monotonicNs);
 
 struct FrameEntry {
   uint64_t index = 0;
@@ -62,12 +67,12 @@ struct Manifest {
 };
 
 std::string manifestPath(const std::string& dir);
+// The run's description alone (run.json without "frames"), for a recording's metadata.
+std::string runInfoJson(const RunInfo& run);
 // Writes DIR/run.json through a temporary file and a rename, so a reader never
-// sees half a manifest. Throws std::runtime_error naming the file.
+// sees half a manifest; a failed write leaves no temporary file. Throws std::runtime_error naming
+// the file.
 void writeManifest(const std::string& dir, const Manifest& m);
-// The manifest as one JSON text (what run.json holds), for a recording that keeps it elsewhere
-// (an MCAP file's "run" metadata record).
-std::string manifestJson(const Manifest& m);
 // Throws std::runtime_error naming the file and what is wrong with it.
 Manifest readManifest(const std::string& dir);
 bool hasManifest(const std::string& dir);

@@ -10,7 +10,8 @@ namespace lvtsim {
 
 struct CliOptions {
   CameraConfig camera;
-  std::string replayDir;         // empty = synthetic scene
+  std::string replayDir;         // a folder or an .mcap file; empty = synthetic scene
+  bool fpsGiven = false;         // --fps given: a replay keeps it instead of the recorded pace
   std::string writeCalibration;  // where to write camera.lens before serving; empty = nowhere
   bool help = false;
 };

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "vyxhost/lens.h"
@@ -17,8 +18,11 @@ class EmbeddedCamera {
  public:
   // replayDir empty = the synthetic scene. paced: images at the camera's frame rate, like the
   // real camera; unpaced: as fast as they are asked for (tests, benchmarks). Throws
-  // std::runtime_error when no loopback address can be bound or the recording cannot be read.
-  EmbeddedCamera(const std::string& replayDir, bool paced);
+  // std::runtime_error when no loopback address can be bound or the recording cannot be read
+  // (vyxrec::RecordingError). lens: the lens the scene is rendered through (none: the
+  // simulator's own, simulatedLens()); std::invalid_argument when it is unusable.
+  EmbeddedCamera(const std::string& replayDir, bool paced,
+                 std::optional<vyxhost::LensModel> lens = std::nullopt);
   ~EmbeddedCamera();
   EmbeddedCamera(const EmbeddedCamera&) = delete;
   EmbeddedCamera& operator=(const EmbeddedCamera&) = delete;

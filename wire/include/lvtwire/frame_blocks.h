@@ -5,6 +5,7 @@
 #define LVTWIRE_FRAME_BLOCKS_H
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -12,11 +13,11 @@
 
 namespace lvtwire {
 
-// The camera image type of every complete block, in order. Stops at the first header that is cut
-// short or names sizes that do not fit the frame.
-inline std::vector<int> imageTypesInFrame(const uint8_t* frame, size_t size) {
+// Calls visit(type) with the camera image type of every complete block, in order. Stops at the
+// first header that is cut short or names sizes that do not fit the frame.
+template <typename Visit>
+void visitImageBlocks(const uint8_t* frame, size_t size, Visit&& visit) {
   constexpr size_t kWordsNeeded = word::kImageType + 1;  // the size words and the type word
-  std::vector<int> types;
   size_t offset = 0;
   while (size - offset >= kWordsNeeded * kWordBytes) {
     const size_t left = size - offset;
@@ -29,10 +30,23 @@ inline std::vector<int> imageTypesInFrame(const uint8_t* frame, size_t size) {
                       dataSize + headerSize <= static_cast<double>(left) && std::isfinite(type) &&
                       std::fabs(type) < 1e9;
     if (!sane) break;
-    types.push_back(static_cast<int>(std::lround(type)));
+    visit(static_cast<int>(std::lround(type)));
     offset += static_cast<size_t>(headerSize) + static_cast<size_t>(dataSize);
   }
+}
+
+// The camera image type of every complete block, in order.
+inline std::vector<int> imageTypesInFrame(const uint8_t* frame, size_t size) {
+  std::vector<int> types;
+  visitImageBlocks(frame, size, [&](int type) { types.push_back(type); });
   return types;
+}
+
+// How many complete blocks the frame holds; allocates nothing, for once per frame.
+inline size_t imageBlockCount(const std::vector<uint8_t>& frame) {
+  size_t count = 0;
+  visitImageBlocks(frame.data(), frame.size(), [&](int) { ++count; });
+  return count;
 }
 
 inline std::vector<int> imageTypesInFrame(const std::vector<uint8_t>& frame) {
