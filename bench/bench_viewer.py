@@ -3,7 +3,8 @@
 30 frames/s: frames shown per second in the page against the frames the camera
 delivered in the same interval, latency from vyxpUpdate returning to the frame
 drawn (frame header time stamp against the page's clock, same machine), and the
-viewer's CPU time per frame; first with one tab, then with four."""
+viewer's CPU time per frame; first with one tab, then with four. With --view-3d every
+tab shows the 3D view as well (the frames then carry the points; WebGL in SwiftShader)."""
 import argparse
 import os
 import re
@@ -64,6 +65,7 @@ def main():
     parser.add_argument("--viewer", required=True)
     parser.add_argument("--seconds", type=float, default=10)
     parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
+    parser.add_argument("--view-3d", action="store_true", help="every tab shows the 3D view too")
     args = parser.parse_args()
 
     viewer = subprocess.Popen([args.viewer, "--simulate", "--fps", "30", "--port", "0"], stdout=subprocess.PIPE,
@@ -76,23 +78,31 @@ def main():
             break
     options = Options()
     for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
-                 "--window-size=1300,1000"):
+                 "--enable-unsafe-swiftshader", "--window-size=1300,1400"):
         options.add_argument(flag)
     options.binary_location = "/usr/bin/chromium"
     driver = webdriver.Chrome(service=Service(args.chromedriver), options=options)
     try:
         print(f"browser {driver.capabilities.get('browserVersion')}, driver "
               f"{driver.capabilities.get('chrome', {}).get('chromedriverVersion', '?').split()[0]}")
-        driver.get(url)
+        def open_page():
+            driver.get(url)
+            if args.view_3d:
+                driver.find_element("id", "view-3d").click()
+
+        open_page()
         handles = [driver.current_window_handle]
         for tabs in (1, 4):
             while len(handles) < tabs:
                 driver.switch_to.new_window("window")
-                driver.get(url)
+                open_page()
                 handles.append(driver.current_window_handle)
             time.sleep(2)  # warm up: connected, first frames drawn
             r = measure(driver, viewer.pid, handles, args.seconds)
-            print(f"vyxview {tabs} tab(s): camera {r['camera_fps']:.1f} frames/s, shown (slowest tab) "
+            if args.view_3d:
+                points = [driver.execute_script("return lvtPage.view3d && lvtPage.view3d.count;")]
+                assert points[0], "the 3D view draws no points"
+            print(f"vyxview {tabs} tab(s){' with the 3D view' if args.view_3d else ''}: camera {r['camera_fps']:.1f} frames/s, shown (slowest tab) "
                   f"{r['shown_fps_min']:.1f} frames/s = {r['shown_ratio']:.3f} x camera (target >= 29 frames/s); "
                   f"latency update->drawn p50 {r['latency_p50_ms']:.1f} ms, p95 {r['latency_p95_ms']:.1f} ms "
                   f"(target p95 < 50 ms); viewer CPU {r['cpu_ms_per_frame']:.2f} ms/frame = "

@@ -1,13 +1,21 @@
 # Turns the page's files into a C++ source with one byte array per file, so
 # the viewer serves its page without reading anything from disk at run time.
-# Called with -DOUT=file.cpp -DBASE=dir -DFILES=a,b,c (names relative to BASE).
+# Called with -DOUT=file.cpp -DBASE=dir -DFILES=a,b,c (names relative to BASE) and optionally
+# -DEXTRA=/abs/x.js,/abs/y.js (installed files, served under their own names).
 string(REPLACE "," ";" FILES "${FILES}")
+string(REPLACE "," ";" EXTRA "${EXTRA}")
 set(text "// Generated from viewer/web by embed_web.cmake; edit the files there.\n")
 string(APPEND text "#include \"web_assets.h\"\n\nnamespace vyxview {\nnamespace {\n")
 set(entries "")
 set(i 0)
+set(paths "")
 foreach(name IN LISTS FILES)
-  file(READ "${BASE}/${name}" hex HEX)
+  list(APPEND paths "${BASE}/${name}")
+endforeach()
+list(APPEND paths ${EXTRA})
+foreach(path IN LISTS paths)
+  get_filename_component(name "${path}" NAME)
+  file(READ "${path}" hex HEX)
   string(LENGTH "${hex}" hexLength)
   math(EXPR size "${hexLength} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

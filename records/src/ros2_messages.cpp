@@ -173,6 +173,18 @@ bool CameraInfo::sameModel(const CameraInfo& o) const {
          roi.height == o.roi.height && roi.width == o.roi.width && roi.doRectify == o.roi.doRectify;
 }
 
+CameraInfo pinholeCameraInfo(std::string_view frameId, uint32_t width, uint32_t height, double fx,
+                             double fy, double cx, double cy, const std::array<double, 5>& d) {
+  CameraInfo info;
+  info.frameId = std::string(frameId);
+  info.width = width;
+  info.height = height;
+  info.d.assign(d.begin(), d.end());
+  info.k = {fx, 0, cx, 0, fy, cy, 0, 0, 1};
+  info.p = {fx, 0, cx, 0, 0, fy, cy, 0, 0, 0, 1, 0};
+  return info;
+}
+
 void encodeImage32FC1(Buffer& out, uint64_t stampNs, std::string_view frameId, uint32_t width,
                       uint32_t height, const float* pixels) {
   CdrOut cdr(out);

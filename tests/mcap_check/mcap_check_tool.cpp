@@ -11,6 +11,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -93,11 +94,29 @@ int main(int argc, char** argv) {
       std::printf("%llu\n", static_cast<unsigned long long>(frames));
       return 0;
     }
+    if (mode == "info" && argc == 3) {
+      // What a door's test checks of a recording: frames per camera, the metadata records.
+      vyxrec::McapPlayback play(argv[2]);
+      vyxrec::PlaybackFrame f;
+      std::map<std::string, uint64_t> frames;
+      while (play.next(f)) ++frames[play.cameras()[f.camera]];
+      std::string cameras;
+      for (const auto& [name, count] : frames)
+        cameras += (cameras.empty() ? "\"" : ",\"") + name + "\":" + std::to_string(count);
+      const std::string failure = play.failure();
+      std::printf("{\"cameras\":{%s},\"complete\":%s,\"run\":%s,\"counters\":%s,\"failed\":%s}\n",
+                  cameras.c_str(), play.complete() ? "true" : "false",
+                  play.runManifest().empty() ? "null" : play.runManifest().c_str(),
+                  play.counters().empty() ? "null" : play.counters().c_str(),
+                  failure.empty() ? "false" : "true");
+      return 0;
+    }
     if (mode == "seeds" && argc == 3) {
       writeSeeds(argv[2]);
       return 0;
     }
-    std::fprintf(stderr, "usage: %s write FILE TRUTH FRAMES | count FILE | seeds DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s write FILE TRUTH FRAMES | count FILE | info FILE | seeds DIR\n",
+                 argv[0]);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

@@ -1,5 +1,6 @@
 #include "camera_command.h"
 
+#include <cstdlib>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -24,12 +25,37 @@ CameraCommand parseCameraCommand(const std::string& text) {
     c.op = CameraCommand::Op::Pause;
   } else if (name == "resume") {
     c.op = CameraCommand::Op::Resume;
-  } else if (name == "record") {
-    c.op = CameraCommand::Op::Record;
+  } else if (name == "record" || name == "view3d") {
+    c.op = name == "record" ? CameraCommand::Op::Record : CameraCommand::Op::View3d;
     const auto on = j.find("on");
     if (on == j.end() || !on->is_boolean())
-      throw std::invalid_argument("record needs \"on\": true or false");
+      throw std::invalid_argument(name + " needs \"on\": true or false");
     c.on = *on;
+  } else if (name == "filters") {
+    c.op = CameraCommand::Op::Filters;
+    const auto f = j.find("filters");
+    if (f == j.end() || !f->is_object())
+      throw std::invalid_argument("filters needs \"filters\": an object");
+    c.filters = *f;
+  } else if (name == "step") {
+    c.op = CameraCommand::Op::Step;
+    const auto by = j.find("by");
+    if (by == j.end() || !by->is_number_integer() || std::abs(by->get<int64_t>()) != 1)
+      throw std::invalid_argument("step needs \"by\": -1 or 1");
+    c.by = by->get<int64_t>();
+  } else if (name == "seek") {
+    c.op = CameraCommand::Op::Seek;
+    const auto frame = j.find("frame");
+    if (frame == j.end() || !frame->is_number_integer() || frame->get<int64_t>() < 0)
+      throw std::invalid_argument("seek needs \"frame\": a whole number from 0");
+    c.frame = frame->get<uint64_t>();
+  } else if (name == "speed") {
+    c.op = CameraCommand::Op::Speed;
+    const auto value = j.find("value");
+    if (value == j.end() || !value->is_number() || !(value->get<double>() >= 0.25) ||
+        !(value->get<double>() <= 4.0))
+      throw std::invalid_argument("speed needs \"value\": a number from 0.25 to 4");
+    c.speed = value->get<double>();
   } else if (name == "set") {
     c.op = CameraCommand::Op::Set;
     const auto what = j.find("name");

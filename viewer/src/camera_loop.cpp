@@ -57,7 +57,9 @@ CameraLoop::CameraLoop(CameraLoopConfig cfg, FrameHub& hub)
       plugin_(vyxhost::sharedPlugin(vyxhost::findPlugin(cfg_.pluginPath))),
       status_(cfg_.address),
       relay_(std::make_shared<StateRelay>()),
-      recorder_(cfg_.recordRoot) {
+      depth_(cfg_.lens ? *cfg_.lens : vyxhost::nominalLens(), cfg_.filters),
+      recorder_(cfg_.recordRoot, cfg_.cameraName) {
+  status_.setDepth(depth_.describe());
   relay_->loop = this;
 }
 
@@ -159,7 +161,7 @@ void CameraLoop::run() {
   }
 
   try {
-    recorder_.stop();
+    recorder_.stop(camera_ ? countersJson(camera_->counters()) : "{}");
   } catch (const std::exception& e) {
     log(e.what());
   }
@@ -181,6 +183,7 @@ bool CameraLoop::tryOpen() {
   o.address = cfg_.address;
   o.pluginPath = plugin_->path();
   o.reconnectInterval = cfg_.reconnectInterval;
+  o.lens = cfg_.lens;
   o.onState = [relay = relay_](CameraState state, const std::string& why) {
     const std::lock_guard<std::mutex> lock(relay->mutex);
     if (relay->loop != nullptr) relay->loop->onState(state, why);
@@ -238,6 +241,7 @@ void CameraLoop::reconnect() {
   std::vector<std::string> failed;
   if (!camera_->reconnect(&failed)) return;  // the session told the page why
   log("streaming again from the camera at " + cfg_.address);
+  depth_.reset();
   readSettings();
   if (!failed.empty()) {
     std::string problem = "settings not restored:";
@@ -289,7 +293,15 @@ nlohmann::json CameraLoop::execute(const CameraCommand& c) {
       return record(c.on);
     case Op::Set:
       return set(c.name, c.value);
+    case Op::Filters:
+      return filters(c.filters);
+    case Op::Step:
+    case Op::Seek:
+    case Op::Speed:
+      return {{"ok", false},
+              {"error", {{"message", "only a replay steps, seeks or changes speed"}}}};
     case Op::Drawn:  // the page's connection handles these
+    case Op::View3d:
       return {{"ok", true}};
   }
   return {{"ok", true}};
@@ -300,18 +312,37 @@ nlohmann::json CameraLoop::record(bool on) {
   try {
     if (on && !recorder_.active()) {
       recordError_.clear();
-      log("recording into " + recorder_.start(runInfo()));
+      nlohmann::json manifest = nlohmann::json::parse(vyxrec::runInfoJson(runInfo()));
+      manifest.update(depth_.describe());
+      log("recording into " + recorder_.start(manifest.dump(), depth_.lens()));
     } else if (!on && recorder_.active()) {
-      recorder_.stop();
-      log("recorded " + std::to_string(recorder_.frames()) + " frames into " + recorder_.dir());
+      recorder_.stop(camera_ ? countersJson(camera_->counters()) : "{}");
+      log("recorded " + std::to_string(recorder_.frames()) + " frames into " + recorder_.file());
     }
-    answer["dir"] = recorder_.dir();
+    answer["file"] = recorder_.file();
   } catch (const std::exception& e) {
     recordError_ = e.what();
     answer = {{"ok", false}, {"error", errorJson(e)}};
   }
   showRecording();
   return answer;
+}
+
+nlohmann::json CameraLoop::filters(const nlohmann::json& fields) {
+  try {
+    depth_.setFilters(fields);
+  } catch (const std::exception& e) {
+    return {{"ok", false}, {"error", {{"message", e.what()}}}};
+  }
+  status_.setDepth(depth_.describe());
+  return {{"ok", true}, {"filters", depth_.describe()["filters"]}};
+}
+
+void CameraLoop::failRecording(const std::string& reason) {
+  recordError_ = reason;
+  log("recording stopped: " + reason);
+  recorder_.fail(reason, camera_ ? countersJson(camera_->counters()) : "{}");
+  showRecording();
 }
 
 nlohmann::json CameraLoop::set(const std::string& name, uint32_t value) {
@@ -349,7 +380,6 @@ void CameraLoop::readSettings() {
       log(std::string("reading the settings back: ") + e.what());
     }
   }
-  recorder_.setReadBack(readBack_);
   status_.setSettings(readBack_, ranges);
 }
 
@@ -357,67 +387,47 @@ void CameraLoop::grab() {
   try {
     camera_->grab(frame_);
   } catch (const CameraError& e) {
-    // The camera is lost now; the session said so, the failure says which way.
+    // The camera is lost now; the session said so, the failure says which way. A recording
+    // ends here, closed properly and saying why.
     status_.setState(vyxhost::stateName(camera_->state()), e.what(),
                      vyxhost::failureName(e.kind()));
+    if (recorder_.active()) failRecording(std::string("camera lost: ") + e.what());
     publishStatus();
     return;
   }
   ++frames_;
   status_.frameArrived();
-  if (recorder_.active()) {
-    try {
-      recorder_.add(frame_.raw, frame_.description, vyxrec::stampNow());
-    } catch (const std::exception& e) {
-      recordError_ = e.what();
-      log("recording stopped: " + recordError_);
-      try {
-        recorder_.stop();
-      } catch (const std::exception&) {  // the same fault again; already reported
-      }
-    }
-    showRecording();
-  }
-  showFrame();
-}
-
-// Distance and amplitude converted by the plug-in straight into the page's message.
-void CameraLoop::showFrame() {
+  bool shown = false;
   try {
-    const int bytes = camera_->imageBytes(VYX_TYPE_10001, frame_);
-    if (bytes <= 0) return;  // nothing to show in this frame
-    const size_t pixels = static_cast<size_t>(bytes) / sizeof(float);
-    std::string message = frameMessage(pixels);
-    vyxhost::ImageShape shape, amplitudeShape;
-    if (!camera_->convert(VYX_TYPE_10001, frame_, imageData(message, pixels, 0),
-                          pixels * sizeof(float), &shape) ||
-        shape.pixels() != pixels) {
-      return;
-    }
-    const bool amplitude = camera_->convert(VYX_TYPE_10002, frame_, imageData(message, pixels, 1),
-                                            pixels * sizeof(float), &amplitudeShape);
-    if (!amplitude || amplitudeShape.rows != shape.rows ||
-        amplitudeShape.columns != shape.columns) {
-      std::fill_n(imageData(message, pixels, 1), pixels * sizeof(float), '\0');
-    }
-    FrameHeader h;
-    h.number = frames_ - 1;
-    h.updateUnixMs = static_cast<double>(frame_.utcNs) / 1e6;
-    h.rows = shape.rows;
-    h.columns = shape.columns;
-    h.itime0 = frame_.integrationTime(0);
-    h.itime1 = frame_.integrationTime(1);
-    writeFrameHeader(message, h);
-    hub_.publishFrame(std::make_shared<const std::string>(std::move(message)));
-  } catch (const CameraError& e) {
+    shown = depth_.process(camera_->converter(), frame_);
+  } catch (const std::exception& e) {
     // Once per kind of failure, not 30 times a second.
     if (convertError_ != e.what()) log(std::string("frames not shown: ") + e.what());
     convertError_ = e.what();
   }
+  if (recorder_.active()) {
+    try {
+      // A frame the page cannot show is still recorded raw.
+      recorder_.add(frame_, shown ? depth_.images() : vyxhost::DepthImages{});
+    } catch (const std::exception& e) {
+      failRecording(e.what());
+    }
+    showRecording();
+  }
+  if (shown) showFrame();
+}
+
+void CameraLoop::showFrame() {
+  FrameHeader h;
+  h.number = frames_ - 1;
+  h.updateUnixMs = static_cast<double>(frame_.utcNs) / 1e6;
+  h.itime0 = frame_.integrationTime(0);
+  h.itime1 = frame_.integrationTime(1);
+  hub_.publishFrame(std::make_shared<const std::string>(depth_.message(h, hub_.pointsWanted())));
 }
 
 void CameraLoop::showRecording() {
-  status_.setRecording({recorder_.active(), recorder_.dir(), recorder_.frames(), recordError_});
+  status_.setRecording({recorder_.active(), recorder_.file(), recorder_.frames(), recordError_});
 }
 
 void CameraLoop::publishStatus() {

@@ -1,5 +1,5 @@
-// The camera thread: grabs frames through the camera session (vyxhost::Camera), has the
-// plug-in convert distance and amplitude straight into the page's frame message, runs the
+// The camera thread: grabs frames through the camera session (vyxhost::Camera), turns them
+// into what the page shows through the lens and the filters (DepthView), records them, runs the
 // pages' commands between frames and brings a lost camera back at the reconnect interval.
 // Handles, settings ranges, failure wording and the reconnect rules are the session's; the
 // session's state news (streaming, stalled, lost, reconnecting) go to the pages as they
@@ -21,8 +21,10 @@
 
 #include "camera_command.h"
 #include "camera_status.h"
+#include "depth_view.h"
 #include "recorder.h"
 #include "vyxhost/camera.h"
+#include "vyxrec/run_manifest.h"
 
 namespace vyxview {
 
@@ -35,6 +37,9 @@ struct CameraLoopConfig {
   std::string replay;
   std::chrono::milliseconds reconnectInterval{2000};
   std::string recordRoot = "recordings";
+  std::string cameraName = "cam0";         // the recordings' topics: /lvt/<name>/...
+  std::optional<vyxhost::LensModel> lens;  // none: nominal
+  vyxhost::FilterSettings filters;
 };
 
 // The command line's settings do not fit the camera; nothing was written to it.
@@ -43,13 +48,11 @@ class SettingsRefused : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class CameraLoop {
+class CameraLoop : public CommandSink {
  public:
-  using Reply = std::function<void(nlohmann::json)>;
-
   // Loads the plug-in. Throws vyxhost::LoadError.
   CameraLoop(CameraLoopConfig cfg, FrameHub& hub);
-  ~CameraLoop();
+  ~CameraLoop() override;
   CameraLoop(const CameraLoop&) = delete;
   CameraLoop& operator=(const CameraLoop&) = delete;
 
@@ -65,7 +68,7 @@ class CameraLoop {
   void stop();
   // Runs the command on the camera thread between two frames; reply gets the answer there
   // (so it must only hand it on).
-  void submit(CameraCommand command, Reply reply);
+  void submit(CameraCommand command, Reply reply) override;
   const vyxhost::Plugin& plugin() const { return *plugin_; }
 
  private:
@@ -85,6 +88,9 @@ class CameraLoop {
   void runCommands();
   nlohmann::json execute(const CameraCommand& c);
   nlohmann::json record(bool on);
+  nlohmann::json filters(const nlohmann::json& fields);
+  // Ends a recording that cannot go on, with the reason in the file.
+  void failRecording(const std::string& reason);
   nlohmann::json set(const std::string& name, uint32_t value);
   // Opens the camera; false (the reason on the page) when it does not answer.
   bool tryOpen();
@@ -129,6 +135,7 @@ class CameraLoop {
   vyxhost::Frame frame_;
   uint64_t frames_ = 0;
   std::chrono::steady_clock::time_point lastStatus_{};
+  DepthView depth_;
   Recorder recorder_;
   std::string recordError_;
   std::string convertError_;  // the last conversion failure, logged once

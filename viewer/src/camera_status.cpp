@@ -56,6 +56,16 @@ void CameraStatus::setRecording(RecordingStatus recording) {
   recording_ = std::move(recording);
 }
 
+void CameraStatus::setDepth(nlohmann::json depth) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  depth_ = std::move(depth);
+}
+
+void CameraStatus::setReplay(nlohmann::json replay) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  replay_ = std::move(replay);
+}
+
 // Frames per second over the frames of the last window; 0 once none arrived in it, so a
 // camera that stopped shows 0 at once rather than its last rate.
 double CameraStatus::rate(Clock::time_point now) const {
@@ -85,9 +95,11 @@ nlohmann::json CameraStatus::message(size_t clients) const {
             {"fps", rangeJson(ranges_.fps)}}},
           {"recording",
            {{"on", recording_.on},
-            {"dir", recording_.dir},
+            {"file", recording_.file},
             {"frames", recording_.frames},
             {"error", recording_.error}}},
+          {"depth", depth_},
+          {"replay", replay_},
           {"clients", clients}};
 }
 

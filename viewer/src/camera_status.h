@@ -12,14 +12,14 @@
 #include <optional>
 #include <string>
 
-#include "vyxrec/run_manifest.h"
 #include "vyxhost/camera.h"
+#include "vyxrec/run_manifest.h"
 
 namespace vyxview {
 
 struct RecordingStatus {
   bool on = false;
-  std::string dir;
+  std::string file;
   uint64_t frames = 0;
   std::string error;
 };
@@ -40,6 +40,10 @@ class CameraStatus {
   void frameArrived();
   void setSettings(const vyxrec::Settings& readBack, const SettingRanges& ranges);
   void setRecording(RecordingStatus recording);
+  // The lens and the filters the images are shown through (DepthView::describe()).
+  void setDepth(nlohmann::json depth);
+  // What a replay adds: file, frames, position, playing, speed.
+  void setReplay(nlohmann::json replay);
 
   // The status message (without the page's own counters).
   nlohmann::json message(size_t clients) const;
@@ -57,6 +61,7 @@ class CameraStatus {
   vyxrec::Settings settings_;
   SettingRanges ranges_;
   RecordingStatus recording_;
+  nlohmann::json depth_, replay_;
 };
 
 }  // namespace vyxview

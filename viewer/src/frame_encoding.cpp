@@ -5,13 +5,11 @@
 
 namespace vyxview {
 
-// The plug-in writes the images in the host's byte order; the page reads them little-endian.
+// The images are copied in the host's byte order; the page reads them little-endian.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the frame message needs a little-endian host");
 
 namespace {
-
-constexpr unsigned kImages = 2;
 
 template <typename T>
 void put(std::string& out, size_t offset, T value) {
@@ -19,31 +17,37 @@ void put(std::string& out, size_t offset, T value) {
   std::memcpy(&out[offset], &value, sizeof value);
 }
 
+void putFloats(std::string& out, size_t offset, const std::vector<float>& values) {
+  if (!values.empty()) std::memcpy(&out[offset], values.data(), values.size() * sizeof(float));
+}
+
 }  // namespace
 
-std::string frameMessage(size_t pixels) {
-  return std::string(kFrameHeaderBytes + kImages * pixels * sizeof(float), '\0');
-}
-
-char* imageData(std::string& message, size_t pixels, unsigned image) {
-  return &message[kFrameHeaderBytes + image * pixels * sizeof(float)];
-}
-
-void writeFrameHeader(std::string& message, const FrameHeader& h) {
-  const size_t pixels = size_t{h.rows} * h.columns;
-  if (message.size() != kFrameHeaderBytes + kImages * pixels * sizeof(float)) {
+std::string frameMessage(const FrameHeader& h, const vyxhost::DepthImages& images, bool points) {
+  const size_t pixels = images.shape.pixels();
+  if (images.distance.size() != pixels || images.amplitude.size() != pixels ||
+      (points && images.xyz.size() != 3 * pixels)) {
     throw std::invalid_argument("frame images do not match their shape");
   }
+  const size_t imageBytes = pixels * sizeof(float);
+  std::string message(kFrameHeaderBytes + (points ? 5 : 2) * imageBytes, '\0');
   std::memcpy(&message[0], "LVTF", 4);
   put(message, 4, kFrameHeaderBytes);
   put(message, 8, h.number);
   put(message, 16, h.updateUnixMs);
-  put(message, 24, h.rows);
-  put(message, 28, h.columns);
+  put(message, 24, images.shape.rows);
+  put(message, 28, images.shape.columns);
   put(message, 32, h.distanceScale);
   put(message, 36, h.itime0);
   put(message, 40, h.itime1);
-  put(message, 44, uint32_t{kImages});
+  put(message, 44, uint32_t{points ? 3u : 2u});
+  put(message, 48, h.flags);
+  put(message, 52, static_cast<uint32_t>(images.validCount));
+  put(message, 56, h.replayFrames);
+  putFloats(message, kFrameHeaderBytes, images.distance);
+  putFloats(message, kFrameHeaderBytes + imageBytes, images.amplitude);
+  if (points) putFloats(message, kFrameHeaderBytes + 2 * imageBytes, images.xyz);
+  return message;
 }
 
 }  // namespace vyxview

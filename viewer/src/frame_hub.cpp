@@ -59,4 +59,12 @@ size_t FrameHub::clients() const {
       std::count_if(sinks_.begin(), sinks_.end(), [](const auto& w) { return !w.expired(); }));
 }
 
+bool FrameHub::pointsWanted() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return std::any_of(sinks_.begin(), sinks_.end(), [](const auto& w) {
+    const auto s = w.lock();
+    return s && s->wantsPoints();
+  });
+}
+
 }  // namespace vyxview

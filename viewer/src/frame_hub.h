@@ -17,6 +17,8 @@ class FrameSink {
   virtual ~FrameSink() = default;
   virtual void sendFrame(std::shared_ptr<const std::string> message) = 0;
   virtual void sendStatus(std::shared_ptr<const nlohmann::json> status) = 0;
+  // The page shows the 3D view: frames should carry the points. Any thread.
+  virtual bool wantsPoints() const = 0;
 };
 
 class FrameHub {
@@ -27,6 +29,8 @@ class FrameHub {
   void publishFrame(const std::shared_ptr<const std::string>& message);
   void publishStatus(nlohmann::json status);
   size_t clients() const;
+  // True while at least one open page shows the 3D view.
+  bool pointsWanted() const;
 
  private:
   std::vector<std::shared_ptr<FrameSink>> liveSinks();

@@ -25,7 +25,7 @@ constexpr const char* kSocketPath = "/ws";
 }  // namespace
 
 HttpSession::HttpSession(boost::asio::ip::tcp::socket&& socket, const RequestChecks& checks,
-                         CameraLoop& camera, FrameHub& hub)
+                         CommandSink& camera, FrameHub& hub)
     : stream_(std::move(socket)), checks_(checks), camera_(camera), hub_(hub) {}
 
 void HttpSession::run() { read(); }

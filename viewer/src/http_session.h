@@ -11,14 +11,14 @@
 
 namespace vyxview {
 
-class CameraLoop;
+class CommandSink;
 class FrameHub;
 class RequestChecks;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
   HttpSession(boost::asio::ip::tcp::socket&& socket, const RequestChecks& checks,
-              CameraLoop& camera, FrameHub& hub);
+              CommandSink& camera, FrameHub& hub);
   void run();
 
  private:
@@ -36,7 +36,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   std::shared_ptr<Response> response_;  // kept alive while written
   const RequestChecks& checks_;
-  CameraLoop& camera_;
+  CommandSink& camera_;
   FrameHub& hub_;
 };
 

@@ -33,7 +33,7 @@ Listener::Listener(net::io_context& io, const std::string& address, uint16_t por
 
 uint16_t Listener::port() const { return acceptor_.local_endpoint().port(); }
 
-void Listener::run(const RequestChecks& checks, CameraLoop& camera, FrameHub& hub) {
+void Listener::run(const RequestChecks& checks, CommandSink& camera, FrameHub& hub) {
   checks_ = &checks;
   camera_ = &camera;
   hub_ = &hub;

@@ -10,7 +10,7 @@
 
 namespace vyxview {
 
-class CameraLoop;
+class CommandSink;
 class FrameHub;
 class RequestChecks;
 
@@ -21,7 +21,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
   Listener(boost::asio::io_context& io, const std::string& address, uint16_t port);
   uint16_t port() const;
   // Starts accepting; the checks, camera and hub must outlive the listener's io_context run.
-  void run(const RequestChecks& checks, CameraLoop& camera, FrameHub& hub);
+  void run(const RequestChecks& checks, CommandSink& camera, FrameHub& hub);
 
  private:
   void accept();
@@ -30,7 +30,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer retry_;
   const RequestChecks* checks_ = nullptr;
-  CameraLoop* camera_ = nullptr;
+  CommandSink* camera_ = nullptr;
   FrameHub* hub_ = nullptr;
 };
 

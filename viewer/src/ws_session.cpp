@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "camera_command.h"
-#include "camera_loop.h"
 
 namespace vyxview {
 
@@ -29,7 +28,7 @@ std::string toText(const nlohmann::json& j) {
 
 }  // namespace
 
-WsSession::WsSession(boost::asio::ip::tcp::socket&& socket, CameraLoop& camera, FrameHub& hub)
+WsSession::WsSession(boost::asio::ip::tcp::socket&& socket, CommandSink& camera, FrameHub& hub)
     : ws_(std::move(socket)), camera_(camera), hub_(hub) {
   beast::error_code ec;
   const auto endpoint = beast::get_lowest_layer(ws_).socket().remote_endpoint(ec);
@@ -93,6 +92,10 @@ void WsSession::handleText(const std::string& text) {
     std::fprintf(stderr, "vyxview: page %s sent a malformed message: %s\n", peer_.c_str(),
                  e.what());
     queueText(toText({{"type", "error"}, {"message", e.what()}}));
+    return;
+  }
+  if (command.op == CameraCommand::Op::View3d) {
+    wantsPoints_ = command.on;
     return;
   }
   if (command.op == CameraCommand::Op::Drawn) {

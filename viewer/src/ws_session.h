@@ -6,6 +6,7 @@
 // the network or the browser queue frames; it sees fewer, but current, ones.
 #pragma once
 
+#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -19,16 +20,17 @@
 
 namespace vyxview {
 
-class CameraLoop;
+class CommandSink;
 
 class WsSession : public FrameSink, public std::enable_shared_from_this<WsSession> {
  public:
-  WsSession(boost::asio::ip::tcp::socket&& socket, CameraLoop& camera, FrameHub& hub);
+  WsSession(boost::asio::ip::tcp::socket&& socket, CommandSink& camera, FrameHub& hub);
   // Completes the handshake of the upgrade request (already checked).
   void start(const boost::beast::http::request<boost::beast::http::string_body>& request);
 
   void sendFrame(std::shared_ptr<const std::string> message) override;
   void sendStatus(std::shared_ptr<const nlohmann::json> status) override;
+  bool wantsPoints() const override { return open_ && wantsPoints_; }
 
  private:
   void onAccept(boost::beast::error_code ec);
@@ -41,12 +43,13 @@ class WsSession : public FrameSink, public std::enable_shared_from_this<WsSessio
 
   boost::beast::websocket::stream<boost::beast::tcp_stream> ws_;
   boost::beast::flat_buffer buffer_;
-  CameraLoop& camera_;
+  CommandSink& camera_;
   FrameHub& hub_;
   std::string peer_;
 
-  // The I/O thread only.
-  bool open_ = false;
+  std::atomic<bool> wantsPoints_{false};  // set by the page (I/O thread), read by any
+  // The I/O thread only (open_ also read by wantsPoints()).
+  std::atomic<bool> open_{false};
   bool writing_ = false;
   std::shared_ptr<const std::string> frame_;         // waiting to go out
   std::shared_ptr<const nlohmann::json> status_;     // waiting to go out

@@ -10,8 +10,14 @@ order, what a user does with the page:
                 setting reaches the camera and comes back; refusals show the
                 plug-in's code name once; a non-number is refused by the page
   stall         a camera stopped with SIGSTOP shows "stalled" and rates of 0
-  recording     record/stop writes a folder that vyxgrab --replay plays back
-                byte for byte
+  regions       a rectangle dragged on the image gives the mean and standard
+                deviation of its valid distances, and their temporal noise
+  3D view       the points' lengths are the distances; the cloud is drawn and
+                turns with the mouse (WebGL through SwiftShader)
+  recording     record/stop writes one .mcap that our reader reads with the
+                frames counted, the run manifest (lens, filters) and counters
+  replay        vyxview --replay FILE.mcap: the timeline pauses, steps and
+                seeks to the asked frame, and changes speed
   security      foreign Host and Origin are refused, malformed and oversized
                 messages are answered and the viewer keeps streaming
   slow page     a page that stops drawing is sent no backlog, only drops
@@ -32,6 +38,7 @@ import socket
 import subprocess
 import sys
 import time
+import traceback
 
 import numpy as np
 from selenium import webdriver
@@ -39,6 +46,7 @@ from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 ROWS, COLUMNS = 50, 64
 
@@ -113,8 +121,9 @@ class Rig:
 
     def open_browser(self):
         options = Options()
+        # WebGL for the 3D view in software (SwiftShader), as on a machine without a GPU.
         for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                     "--window-size=1300,1000", "--disable-gpu"):
+                     "--window-size=1300,1400", "--disable-gpu", "--enable-unsafe-swiftshader"):
             options.add_argument(flag)
         options.binary_location = "/usr/bin/chromium"
         options.add_experimental_option("prefs", {
@@ -155,7 +164,10 @@ class Rig:
 
     def set_control(self, name, value):
         field = self.driver.find_element(By.ID, name)
-        field.clear()
+        # Emptied by keys, not clear(): clear() leaves the field without focus, and a status
+        # arriving then would fill in the camera's value again before the typing.
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(Keys.DELETE)
         field.send_keys(str(value))
         self.click("set-" + name)
 
@@ -208,9 +220,11 @@ def check_live_view(rig):
     frame = rig.js("const f = lvtPage.shown; return {rows: f.rows, columns: f.columns, "
                    "number: f.number, distance: Array.from(f.distance), amplitude: Array.from(f.amplitude)};")
     assert (frame["rows"], frame["columns"]) == (ROWS, COLUMNS)
-    distance = np.array(frame["distance"], dtype=np.float32).reshape(ROWS, COLUMNS)
-    near = np.unravel_index(np.argmin(distance), distance.shape)
-    far = np.unravel_index(np.argmax(distance), distance.shape)
+    # None: pixels the filters found unusable (NaN on the page).
+    distance = np.array([np.nan if x is None else x for x in frame["distance"]],
+                        dtype=np.float32).reshape(ROWS, COLUMNS)
+    near = np.unravel_index(np.nanargmin(distance), distance.shape)
+    far = np.unravel_index(np.nanargmax(distance), distance.shape)
     # The scene: a sphere about 1 m away in front of a wall 2 to 3.3 m away.
     assert 0.8 < distance[near] < 1.4, f"nearest point {distance[near]} m is not on the sphere"
     assert 2.0 < distance[far] < 3.6, f"farthest point {distance[far]} m is not on the wall"
@@ -226,6 +240,13 @@ def check_live_view(rig):
     assert colour("distance", *near) == lut[0:3], "sphere not drawn in the map's near colour"
     assert colour("distance", *far) == lut[765:768], "wall not drawn in the map's far colour"
     assert lut[0:3] != lut[765:768]
+    # Invalid pixels (the flying pixels at the sphere's rim at least) in their own colour, which
+    # no end of the scale has.
+    invalid = np.argwhere(np.isnan(distance))
+    assert len(invalid) > 0, "the default filters found no flying pixel at the sphere's rim"
+    magenta = rig.js("return INVALID_COLOUR;")
+    assert colour("distance", *invalid[0]) == magenta and magenta not in (lut[0:3], lut[765:768])
+    assert rig.text("lens") == "nominal lens", rig.text("lens")
     # The amplitude view shows the sphere brighter than the far wall corner, as the scene lights it.
     amplitude = np.array(frame["amplitude"], dtype=np.float32).reshape(ROWS, COLUMNS)
     assert amplitude[near] > amplitude[far]
@@ -249,7 +270,7 @@ def check_live_view(rig):
     wait_for("the snapshot files complete", lambda: os.path.getsize(png) > 100 and os.path.getsize(npy) > 0)
     saved = np.load(npy)
     assert saved.shape == (2, ROWS, COLUMNS) and saved.dtype == np.float32
-    assert np.array_equal(saved[0], distance) and np.array_equal(saved[1], amplitude)
+    assert np.array_equal(saved[0], distance, equal_nan=True) and np.array_equal(saved[1], amplitude)
     with open(png, "rb") as f:
         head = f.read(24)
     assert head[:8] == b"\x89PNG\r\n\x1a\n"
@@ -302,6 +323,83 @@ def check_controls(rig):
     assert rig.text("itime1-read") == itime1
 
 
+def check_regions(rig):
+    """A rectangle dragged over the wall: its statistics against the frame on the page, and a
+    temporal noise once frames came in."""
+    rig.wait_streaming_frames(count=12)  # history for the temporal noise
+    canvas = rig.driver.find_element(By.ID, "distance")
+    r0, c0, r1, c1 = 2, 2, 9, 13  # the wall's top-left corner: far from the sphere
+    (ActionChains(rig.driver)
+     .move_to_element_with_offset(canvas, int((c0 + 0.5) * 8 - 256), int((r0 + 0.5) * 8 - 200))
+     .click_and_hold()
+     .move_to_element_with_offset(canvas, int((c1 + 0.5) * 8 - 256), int((r1 + 0.5) * 8 - 200))
+     .release().perform())
+    rig.click("pause")
+    rig.wait_state("paused")
+    # The statistics are those of the frame on screen now.
+    rig.js("showRegionStats();")
+    got = rig.js("const f = lvtPage.shown; return [lvtPage.region, lvtPage.regionStats, "
+                 "Array.from(f.distance).map((x) => x * f.scale)];")
+    region, stats = got[0], got[1]
+    assert region == {"r0": r0, "c0": c0, "r1": r1, "c1": c1}, region
+    d = np.array([np.nan if x is None else x for x in got[2]]).reshape(ROWS, COLUMNS)[r0:r1 + 1, c0:c1 + 1]
+    assert stats["valid"] == np.count_nonzero(~np.isnan(d)) > 0
+    assert abs(stats["mean"] - np.nanmean(d)) < 1e-6 and abs(stats["std"] - np.nanstd(d, ddof=1)) < 1e-6
+    # The wall is tilted: the rectangle spans centimetres; the noise of a pixel over time is
+    # the simulator's millimetres.
+    assert stats["frames"] >= 10 and 0 < stats["noise"] < stats["std"], stats
+    text = rig.text("region-stats")
+    assert f"mean {stats['mean']:.4f} m" in text and "temporal noise" in text, text
+    rig.click("pause")
+    rig.wait_streaming_frames()
+
+
+def canvas_pixels(rig):
+    """The 3D canvas as RGBA bytes (the renderer keeps its drawing buffer)."""
+    data = rig.js("const c = document.createElement('canvas'); const p = document.getElementById('points');"
+                  "c.width = p.width; c.height = p.height; const x = c.getContext('2d'); x.drawImage(p, 0, 0);"
+                  "return x.getImageData(0, 0, c.width, c.height).data.join(',');")
+    return np.array(data.split(","), dtype=np.uint8).reshape(-1, 4)
+
+
+def check_3d_view(rig):
+    rig.click("view-3d")
+    wait_for("frames with points", lambda: rig.js("return !!(lvtPage.shown && lvtPage.shown.points);"))
+    rig.click("pause")
+    rig.wait_state("paused")
+    got = rig.js("const f = lvtPage.shown; return [Array.from(f.distance).map((x) => x * f.scale), "
+                 "Array.from(f.points), lvtPage.view3d.count];")
+    d = np.array([np.nan if x is None else x for x in got[0]], dtype=np.float64)
+    p = np.array([np.nan if x is None else x for x in got[1]], dtype=np.float64).reshape(-1, 3)
+    valid = ~np.isnan(d)
+    # Ground truth: each point lies along its pixel's ray at the pixel's distance, the invalid
+    # ones are NaN, and all valid ones are drawn.
+    assert np.array_equal(valid, ~np.isnan(p).any(axis=1))
+    assert np.allclose(np.linalg.norm(p[valid], axis=1), d[valid], rtol=1e-5)
+    assert got[2] == np.count_nonzero(valid)
+    before = canvas_pixels(rig)
+    background = np.all(before[:, :3] == 0x11, axis=1)
+    assert np.count_nonzero(~background) > 1000, "the cloud is not drawn"
+    canvas = rig.driver.find_element(By.ID, "points")
+    ActionChains(rig.driver).move_to_element(canvas).click_and_hold().move_by_offset(120, 40).release().perform()
+    after = canvas_pixels(rig)
+    changed = np.count_nonzero(np.any(before != after, axis=1))
+    assert changed > 1000, f"turning the cloud changed {changed} pixels"
+    if rig.args.screenshot_3d:  # from above and to the right of the camera, for the README
+        rig.js("const v = lvtPage.view3d; v.camera.position.set(1.7, 1.1, 0.2); v.controls.update(); v.draw();")
+        canvas.screenshot(rig.args.screenshot_3d)
+    rig.click("view-3d")  # off again: the 2D path without points
+    rig.click("pause")
+    rig.wait_streaming_frames()
+    wait_for("frames without points", lambda: rig.js("return lvtPage.shown.points === null;"))
+
+
+def recording_info(rig, path):
+    result = subprocess.run([rig.args.mcap_tool, "info", path], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, f"our reader refused {path}: {result.stderr}"
+    return json.loads(result.stdout)
+
+
 def check_recording(rig):
     rig.click("record")
     wait_for("10 recorded frames",
@@ -310,21 +408,74 @@ def check_recording(rig):
     rig.click("record")
     done = wait_for("the recording to end", lambda: re.match(r"recorded (\d+) frames into (.+)$",
                                                               rig.text("record-state")))
-    frames, folder = int(done.group(1)), done.group(2)
-    with open(os.path.join(folder, "run.json")) as f:
-        manifest = json.load(f)
-    assert manifest["tool"] == "vyxview" and len(manifest["frames"]) == frames
+    frames, path = int(done.group(1)), done.group(2)
+    assert path.endswith(".mcap") and os.path.isfile(path), path
+    assert [f for f in os.listdir(os.path.dirname(path))] == [os.path.basename(path)], "more than one file"
+    info = recording_info(rig, path)
+    assert info["complete"] and not info["failed"], info
+    assert info["cameras"] == {"cam0": frames}, info["cameras"]
+    manifest = info["run"]
+    assert manifest["tool"] == "vyxview"
     assert manifest["settings"]["read_back"]["itime0"] == 700
     assert manifest["settings"]["requested"] == {"itime0": 700, "itime1": None, "fps": 30}
-    assert manifest["frames"][0]["integration_times"][0] == 700
-    replayed = os.path.join(rig.out, "replayed")
-    result = subprocess.run([rig.args.grab, "--simulate", "--replay", folder, "--frames", "3",
-                             "--out", replayed], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, "vyxgrab could not replay the recording:\n" + result.stderr
-    for n in range(3):
-        name = f"frame_{n:05d}.raw"
-        with open(os.path.join(folder, name), "rb") as a, open(os.path.join(replayed, name), "rb") as b:
-            assert a.read() == b.read(), f"replayed {name} differs from the recorded one"
+    assert manifest["lens"]["nominal"] is True and manifest["filters"]["enabled"] is True, manifest
+    assert info["counters"]["frames"] >= frames, info["counters"]
+    rig.recording = path
+
+
+def check_replay(rig):
+    """The recording played by a second viewer: the timeline's controls change the frame."""
+    replay = subprocess.Popen([rig.args.viewer, "--replay", rig.recording, "--port", "0"],
+                              stdout=subprocess.PIPE, stderr=open(os.path.join(rig.out, "replay.log"), "a"),
+                              text=True)
+    try:
+        url = None
+        for line in replay.stdout:
+            found = re.search(r"live view at (http://\S+)", line)
+            if found:
+                url = found.group(1)
+                break
+        assert url, "vyxview --replay did not print its address; see replay.log"
+        first = rig.driver.current_window_handle
+        rig.driver.switch_to.new_window("window")
+        rig.driver.get(url)
+        total = recording_info(rig, rig.recording)["cameras"]["cam0"]
+        wait_for("the timeline", lambda: rig.text("replay-frame").endswith(f"of {total}"))
+        # The live camera's lens was nominal; the recording's camera_info says so again.
+        wait_for("the recording's lens", lambda: rig.text("lens") == "nominal lens")
+        shown = lambda: int(re.match(r"frame (\d+) of", rig.text("replay-frame")).group(1))
+        rig.click("play")  # pause
+        rig.wait_state("paused")
+        at = shown()
+        rig.click("step-forward")
+        wait_for("one frame on", lambda: shown() == min(at + 1, total - 1))
+        frame_js = "const f = lvtPage.shown; return [f.number, f.updateMs, Array.from(f.distance).map(String)];"
+        read_on = rig.js(frame_js)  # read on through the file
+        rig.click("step-back")
+        wait_for("one frame back", lambda: shown() == max(min(at + 1, total - 1) - 1, 0))
+        target = total // 2
+        rig.js("const t = document.getElementById('timeline'); t.value = arguments[0];"
+               "t.dispatchEvent(new Event('input')); t.dispatchEvent(new Event('change'));", target)
+        wait_for(f"frame {target}", lambda: shown() == target)
+        assert rig.js("return lvtPage.shown.number;") == target
+        # Back to the stepped-to frame through the file's index: the same frame, to the bit.
+        rig.js("const t = document.getElementById('timeline'); t.value = arguments[0];"
+               "t.dispatchEvent(new Event('change'));", read_on[0])
+        wait_for(f"frame {read_on[0]} again", lambda: shown() == read_on[0])
+        assert rig.js(frame_js) == read_on, "a frame sought differs from the same frame read on to"
+        rig.js("const t = document.getElementById('timeline'); t.value = arguments[0];"
+               "t.dispatchEvent(new Event('change'));", target)
+        wait_for(f"frame {target}", lambda: shown() == target)
+        assert rig.text("camera-state") == "paused", "seeking started the replay"
+        rig.js("const s = document.getElementById('speed'); s.value = '4'; s.dispatchEvent(new Event('change'));")
+        wait_for("speed 4x", lambda: rig.js("return lvtPage.status.replay.speed;") == 4)
+        rig.click("play")  # plays on from the frame sought
+        wait_for("frames playing on", lambda: shown() > target + 1)
+        rig.driver.close()
+        rig.driver.switch_to.window(first)
+    finally:
+        replay.send_signal(signal.SIGTERM)
+        assert replay.wait(timeout=15) == 0, "vyxview --replay did not stop cleanly"
 
 
 def check_security(rig):
@@ -378,9 +529,18 @@ def check_stall(rig):
 def check_outages(rig):
     rig.wait_streaming_frames()
     before = rig.viewer_socket_fds()
+    # A recording under way when the camera goes: closed properly, saying why.
+    rig.click("record")
+    recording = wait_for("3 recorded frames", lambda: (lambda m: m if m and int(m.group(1)) >= 3 else None)(
+        re.match(r"recording (\d+) frames into (.+)$", rig.text("record-state"))))
     for outage in range(5):
         rig.kill_camera()
         rig.wait_state("lost")
+        if outage == 0:
+            wait_for("the recording to fail", lambda: rig.text("record-state").startswith("recording failed: camera lost"))
+            info = recording_info(rig, recording.group(2))
+            assert info["complete"] and info["failed"], info
+            assert info["cameras"]["cam0"] >= 3 and info["counters"]["frames"] >= 3, info
         rig.start_camera()
         rig.wait_streaming_frames(timeout=15)
     after = rig.viewer_socket_fds()
@@ -409,13 +569,15 @@ def check_two_tabs(rig):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("--viewer", "--camsim", "--grab", "--out"):
+    for name in ("--viewer", "--camsim", "--grab", "--mcap-tool", "--out"):
         parser.add_argument(name, required=True)
+    parser.add_argument("--screenshot-3d", help="save the 3D view as a PNG here (docs/viewer-3d.png)")
     parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
     args = parser.parse_args()
 
     rig = Rig(args)
-    checks = [check_live_view, check_controls, check_recording, check_security, check_slow_page,
+    checks = [check_live_view, check_regions, check_3d_view, check_controls, check_recording,
+              check_replay, check_security, check_slow_page,
               check_stall, check_outages,
               check_viewer_restart, check_two_tabs]
     failed = 0
@@ -432,7 +594,8 @@ def main():
                 print(f"ok   {check.__name__} ({time.monotonic() - started:.1f} s)")
             except Exception as e:  # report every check, then fail
                 failed += 1
-                print(f"FAIL {check.__name__}: {e!r}")
+                print(f"FAIL {check.__name__}: {e!r}\n{traceback.format_exc()}")
+                rig.driver.save_screenshot(os.path.join(rig.out, "failed.png"))
                 break  # later checks build on the page's state
             if check is check_live_view:
                 rig.driver.save_screenshot(os.path.join(rig.out, "viewer.png"))

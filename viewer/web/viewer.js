@@ -11,6 +11,10 @@ const COLORMAPS = {
   'grey': [[0, 0, 0], [255, 255, 255]],
 };
 
+// Pixels the filters found unusable (NaN distance): a colour no map ends in.
+const INVALID_COLOUR = [255, 0, 255];
+const FILTER_NAMES = ['min_amplitude', 'saturation', 'min_distance', 'max_distance', 'flying_threshold', 'temporal_median'];
+
 const $ = (id) => document.getElementById(id);
 
 const page = {
@@ -26,6 +30,11 @@ const page = {
   lut: null,
   state: 'reconnecting',
   status: null,        // the viewer's last status message
+  history: [],         // the last frames' distances (m), newest last, for the temporal noise
+  region: null,        // {r0, c0, r1, c1}: the rectangle whose statistics are shown
+  zoom: { scale: 1, x: 0, y: 0 },  // of both images, in screen pixels
+  view3d: null,        // the 3D view, while shown
+  seeking: false,      // the timeline is being dragged
 };
 window.lvtPage = page;  // for tests and benchmarks
 
@@ -57,8 +66,14 @@ function parseFrame(buffer) {
     rows, columns,
     scale: v.getFloat32(32, true),
     itimes: [v.getUint32(36, true), v.getUint32(40, true)],
+    nominalLens: (v.getUint32(48, true) & 1) !== 0,
+    filtersOn: (v.getUint32(48, true) & 2) !== 0,
+    validCount: v.getUint32(52, true),
+    replayFrames: Number(v.getBigUint64(56, true)),
     distance: new Float32Array(buffer.slice(headerBytes, headerBytes + 4 * pixels)),
     amplitude: new Float32Array(buffer.slice(headerBytes + 4 * pixels, headerBytes + 8 * pixels)),
+    points: v.getUint32(44, true) >= 3 && buffer.byteLength >= headerBytes + 20 * pixels
+      ? new Float32Array(buffer.slice(headerBytes + 8 * pixels, headerBytes + 20 * pixels)) : null,
   };
 }
 
@@ -84,15 +99,41 @@ function drawImage(name, values, rows, columns) {
   const ctx = canvas.getContext('2d');
   const image = ctx.createImageData(columns, rows);
   const px = image.data, lut = page.lut;
+  const bins = new Uint32Array(64);
+  let invalid = 0;
   for (let i = 0; i < values.length; i++) {
     const x = values[i];
-    const k = Number.isFinite(x) ? 3 * Math.max(0, Math.min(255, Math.round(((x - lo) / span) * 255))) : 0;
+    if (!Number.isFinite(x)) {
+      invalid++;
+      px[4 * i] = INVALID_COLOUR[0]; px[4 * i + 1] = INVALID_COLOUR[1]; px[4 * i + 2] = INVALID_COLOUR[2]; px[4 * i + 3] = 255;
+      continue;
+    }
+    const t = (x - lo) / span;
+    const k = 3 * Math.max(0, Math.min(255, Math.round(t * 255)));
     px[4 * i] = lut[k]; px[4 * i + 1] = lut[k + 1]; px[4 * i + 2] = lut[k + 2]; px[4 * i + 3] = 255;
+    if (t >= 0 && t <= 1) bins[Math.min(63, Math.floor(t * 64))]++;
   }
   ctx.putImageData(image, 0, 0);
   const digits = name === 'distance' ? 3 : 0;
   $(name + '-min').textContent = lo.toFixed(digits);
   $(name + '-max').textContent = hi.toFixed(digits);
+  drawHistogram(name, bins);
+  if (name === 'distance') $('distance-invalid').textContent = `${invalid} invalid pixels (shown in magenta)`;
+}
+
+// The values within the range control's limits, in 64 bins, each in its colour.
+function drawHistogram(name, bins) {
+  const canvas = $(name + '-hist');
+  const ctx = canvas.getContext('2d');
+  ctx.clearRect(0, 0, canvas.width, canvas.height);
+  const most = Math.max(1, ...bins);
+  const w = canvas.width / bins.length;
+  for (let b = 0; b < bins.length; b++) {
+    const k = 3 * Math.round(((b + 0.5) / bins.length) * 255);
+    ctx.fillStyle = `rgb(${page.lut[k]},${page.lut[k + 1]},${page.lut[k + 2]})`;
+    const h = Math.round((bins[b] / most) * canvas.height);
+    ctx.fillRect(b * w, canvas.height - h, w - 0.5, h);
+  }
 }
 
 function drawColourBars() {
@@ -110,14 +151,17 @@ function drawColourBars() {
 function render(f) {
   drawImage('distance', f.distance.map((x) => x * f.scale), f.rows, f.columns);
   drawImage('amplitude', f.amplitude, f.rows, f.columns);
+  if (page.view3d) page.view3d.update(f);
+  showRegionStats();
 }
 
 function draw() {
   const f = page.latest;
   if (!f) return;
   page.latest = null;
-  render(f);
   page.shown = f;
+  remember(f);
+  render(f);
   page.framesShown++;
   const now = performance.timeOrigin + performance.now();
   page.latencies.push(now - f.updateMs);
@@ -126,7 +170,276 @@ function draw() {
   while (page.shownTimes.length && now - page.shownTimes[0] > 2000) page.shownTimes.shift();
   $('frame-count').textContent = String(page.framesShown);
   $('frame-itimes').textContent = f.itimes.join(' / ') + ' µs';
+  $('valid-count').textContent = `${f.validCount} of ${f.rows * f.columns}` + (f.filtersOn ? '' : ' (no filters)');
+  if (f.replayFrames > 0) showTimeline(f);
   showRates();
+}
+
+// --- regions: statistics of a rectangle, and the temporal noise of its pixels ----------------
+
+function remember(f) {
+  const keep = Math.max(2, Math.min(300, parseInt($('noise-frames').value, 10) || 30));
+  page.history.push({ number: f.number, rows: f.rows, columns: f.columns, distance: f.distance.map((x) => x * f.scale) });
+  while (page.history.length > keep) page.history.shift();
+}
+
+// Mean and standard deviation of the valid distances in the rectangle; temporal noise: each
+// pixel's standard deviation over the frames kept (those where it was valid), averaged over the
+// pixels valid at least twice. What one chooses an integration time by.
+function regionStats(f, r) {
+  let n = 0, sum = 0, sum2 = 0, amplitude = 0;
+  for (let row = r.r0; row <= r.r1; row++) {
+    for (let column = r.c0; column <= r.c1; column++) {
+      const i = row * f.columns + column;
+      const d = f.distance[i] * f.scale;
+      if (!Number.isFinite(d)) continue;
+      n++; sum += d; sum2 += d * d; amplitude += f.amplitude[i];
+    }
+  }
+  const frames = page.history.filter((h) => h.rows === f.rows && h.columns === f.columns);
+  let noiseSum = 0, noisePixels = 0;
+  for (let row = r.r0; row <= r.r1; row++) {
+    for (let column = r.c0; column <= r.c1; column++) {
+      const i = row * f.columns + column;
+      let k = 0, s = 0, s2 = 0;
+      for (const h of frames) {
+        const d = h.distance[i];
+        if (Number.isFinite(d)) { k++; s += d; s2 += d * d; }
+      }
+      if (k >= 2) { const m = s / k; noiseSum += Math.sqrt(Math.max(0, (s2 - k * m * m) / (k - 1))); noisePixels++; }
+    }
+  }
+  const mean = n ? sum / n : NaN;
+  return {
+    pixels: (r.r1 - r.r0 + 1) * (r.c1 - r.c0 + 1), valid: n, mean,
+    std: n >= 2 ? Math.sqrt(Math.max(0, (sum2 - n * mean * mean) / (n - 1))) : NaN,
+    amplitude: n ? amplitude / n : NaN,
+    noise: noisePixels ? noiseSum / noisePixels : NaN, frames: frames.length,
+  };
+}
+
+function showRegionStats() {
+  const f = page.shown, r = page.region;
+  if (!f || !r) return;
+  const s = regionStats(f, r);
+  page.regionStats = s;
+  const mm = (x) => (Number.isFinite(x) ? (1000 * x).toFixed(1) + ' mm' : '–');
+  $('region-stats').textContent =
+    `rows ${r.r0}–${r.r1}, columns ${r.c0}–${r.c1}: ${s.valid} of ${s.pixels} pixels valid; ` +
+    `mean ${Number.isFinite(s.mean) ? s.mean.toFixed(4) + ' m' : '–'}, standard deviation ${mm(s.std)}, ` +
+    `mean amplitude ${Number.isFinite(s.amplitude) ? s.amplitude.toFixed(1) : '–'}; ` +
+    `temporal noise ${mm(s.noise)} over ${s.frames} frames`;
+}
+
+function showRegion() {
+  for (const el of document.querySelectorAll('.region')) {
+    const r = page.region, f = page.shown;
+    if (!r || !f) { el.style.display = 'none'; continue; }
+    el.style.display = 'block';
+    el.style.left = `${(100 * r.c0) / f.columns}%`;
+    el.style.top = `${(100 * r.r0) / f.rows}%`;
+    el.style.width = `${(100 * (r.c1 - r.c0 + 1)) / f.columns}%`;
+    el.style.height = `${(100 * (r.r1 - r.r0 + 1)) / f.rows}%`;
+  }
+}
+
+// The image pixel under a mouse event, whatever the zoom.
+function pixelAt(ev, canvas) {
+  const f = page.shown;
+  if (!f) return null;
+  const rect = canvas.getBoundingClientRect();
+  const column = Math.floor(((ev.clientX - rect.left) / rect.width) * f.columns);
+  const row = Math.floor(((ev.clientY - rect.top) / rect.height) * f.rows);
+  if (row < 0 || column < 0 || row >= f.rows || column >= f.columns) return null;
+  return { row, column };
+}
+
+// --- zoom and pan of both images ---------------------------------------------------------------
+
+function applyZoom() {
+  const z = page.zoom;
+  for (const el of document.querySelectorAll('.zoom')) {
+    el.style.transform = `translate(${z.x}px, ${z.y}px) scale(${z.scale})`;
+  }
+}
+
+function clampZoom() {
+  const z = page.zoom;
+  z.scale = Math.max(1, Math.min(16, z.scale));
+  z.x = Math.min(0, Math.max(512 - 512 * z.scale, z.x));
+  z.y = Math.min(0, Math.max(400 - 400 * z.scale, z.y));
+  applyZoom();
+}
+
+function initImageMouse(canvas) {
+  const frame = canvas.parentElement.parentElement;
+  frame.addEventListener('wheel', (ev) => {
+    ev.preventDefault();
+    const box = frame.getBoundingClientRect();
+    const mx = ev.clientX - box.left, my = ev.clientY - box.top;
+    const z = page.zoom, factor = ev.deltaY < 0 ? 1.25 : 0.8;
+    const next = Math.max(1, Math.min(16, z.scale * factor));
+    z.x = mx - ((mx - z.x) * next) / z.scale;
+    z.y = my - ((my - z.y) * next) / z.scale;
+    z.scale = next;
+    clampZoom();
+  }, { passive: false });
+  frame.addEventListener('contextmenu', (ev) => ev.preventDefault());
+  frame.addEventListener('dblclick', () => { page.zoom = { scale: 1, x: 0, y: 0 }; applyZoom(); });
+  frame.addEventListener('mousedown', (ev) => {
+    ev.preventDefault();
+    if (ev.button === 2 || ev.shiftKey) {  // pan
+      const start = { x: ev.clientX, y: ev.clientY, zx: page.zoom.x, zy: page.zoom.y };
+      const move = (e) => { page.zoom.x = start.zx + e.clientX - start.x; page.zoom.y = start.zy + e.clientY - start.y; clampZoom(); };
+      const up = () => { window.removeEventListener('mousemove', move); window.removeEventListener('mouseup', up); };
+      window.addEventListener('mousemove', move);
+      window.addEventListener('mouseup', up);
+      return;
+    }
+    const from = pixelAt(ev, canvas);
+    if (!from) return;
+    const select = (e) => {
+      const to = pixelAt(e, canvas) || from;
+      page.region = { r0: Math.min(from.row, to.row), r1: Math.max(from.row, to.row),
+                      c0: Math.min(from.column, to.column), c1: Math.max(from.column, to.column) };
+      showRegion();
+      showRegionStats();
+    };
+    const up = (e) => { select(e); window.removeEventListener('mousemove', select); window.removeEventListener('mouseup', up); };
+    window.addEventListener('mousemove', select);
+    window.addEventListener('mouseup', up);
+  });
+}
+
+// --- the replay's timeline ------------------------------------------------------------------------
+
+function showTimeline(f) {
+  $('replay').hidden = false;
+  const t = $('timeline');
+  t.max = String(f.replayFrames - 1);
+  if (!page.seeking) t.value = String(f.number);
+  $('replay-frame').textContent = `frame ${f.number} of ${f.replayFrames}`;
+  $('replay-time').textContent = new Date(f.updateMs).toISOString();
+}
+
+function initTimeline() {
+  const t = $('timeline');
+  // Each position the thumb passes is asked for; the viewer shows them in turn.
+  t.oninput = () => { page.seeking = true; send({ op: 'seek', frame: Number(t.value) }); };
+  t.onchange = () => { page.seeking = false; send({ op: 'seek', frame: Number(t.value) }); };
+  $('play').onclick = () => send({ op: page.state === 'paused' ? 'resume' : 'pause' });
+  $('step-back').onclick = () => send({ op: 'step', by: -1 });
+  $('step-forward').onclick = () => send({ op: 'step', by: 1 });
+  $('speed').onchange = () => send({ op: 'speed', value: Number($('speed').value) });
+}
+
+// --- filters ---------------------------------------------------------------------------------------
+
+function showFilters(filters) {
+  if (!filters) return;
+  const on = $('filters-on');
+  if (document.activeElement !== on) on.checked = !!filters.enabled;
+  for (const name of FILTER_NAMES) {
+    const input = $('filter-' + name);
+    if (!input.dataset.edited && document.activeElement !== input) input.value = String(Number(filters[name].toPrecision(6)));
+  }
+}
+
+function sendFilters() {
+  const filters = { enabled: $('filters-on').checked };
+  for (const name of FILTER_NAMES) {
+    const input = $('filter-' + name);
+    const value = Number(input.value);
+    if (input.value.trim() === '' || !Number.isFinite(value)) {
+      $('control-error').textContent = name.replace('_', ' ') + ': enter a number; nothing was sent';
+      return;
+    }
+    filters[name] = name === 'temporal_median' ? Math.round(value) : value;
+    delete input.dataset.edited;
+  }
+  send({ op: 'filters', filters });
+}
+
+// --- the 3D view -------------------------------------------------------------------------------------
+
+// The points in three.js's axes: the camera's x right, y down, z forward become x, -y, -z, so
+// the view starts from the camera looking into the scene.
+class PointsView {
+  constructor(canvas) {
+    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: false, preserveDrawingBuffer: true });
+    this.renderer.setPixelRatio(1);
+    this.renderer.setSize(canvas.clientWidth || 512, canvas.clientHeight || 400, false);
+    this.renderer.setClearColor(0x111111);
+    this.scene = new THREE.Scene();
+    this.camera = new THREE.PerspectiveCamera(60, (canvas.clientWidth || 512) / (canvas.clientHeight || 400), 0.01, 100);
+    this.geometry = new THREE.BufferGeometry();
+    this.capacity = 0;
+    this.material = new THREE.PointsMaterial({ size: 3, sizeAttenuation: false, vertexColors: THREE.VertexColors });
+    this.points = new THREE.Points(this.geometry, this.material);
+    this.points.frustumCulled = false;
+    this.scene.add(this.points);
+    this.controls = new THREE.OrbitControls(this.camera, canvas);
+    this.controls.addEventListener('change', () => this.draw());
+    this.reset();
+  }
+
+  reset() {
+    this.camera.position.set(0, 0, 0.5);
+    this.controls.target.set(0, 0, -2);
+    this.controls.update();
+    this.draw();
+  }
+
+  ensure(n) {
+    if (n <= this.capacity) return;
+    this.capacity = n;
+    this.position = new Float32Array(3 * n);
+    this.colour = new Float32Array(3 * n);
+    this.geometry.setAttribute('position', new THREE.BufferAttribute(this.position, 3));
+    this.geometry.setAttribute('color', new THREE.BufferAttribute(this.colour, 3));
+  }
+
+  // The valid points of a frame, coloured like the 2D image they come from.
+  update(f) {
+    if (!f.points) return;
+    const pixels = f.rows * f.columns;
+    this.ensure(pixels);
+    const by = $('points-colour').value;
+    const values = by === 'amplitude' ? f.amplitude : f.distance;
+    const [lo, hi] = rangeFor(by, by === 'amplitude' ? f.amplitude : f.distance.map((x) => x * f.scale));
+    const span = hi > lo ? hi - lo : 1, scale = by === 'amplitude' ? 1 : f.scale;
+    const p = f.points, lut = page.lut;
+    let n = 0;
+    for (let i = 0; i < pixels; i++) {
+      const x = p[3 * i], y = p[3 * i + 1], z = p[3 * i + 2];
+      if (!Number.isFinite(x) || !Number.isFinite(y) || !Number.isFinite(z)) continue;
+      this.position[3 * n] = x; this.position[3 * n + 1] = -y; this.position[3 * n + 2] = -z;
+      const k = 3 * Math.max(0, Math.min(255, Math.round(((values[i] * scale - lo) / span) * 255)));
+      this.colour[3 * n] = lut[k] / 255; this.colour[3 * n + 1] = lut[k + 1] / 255; this.colour[3 * n + 2] = lut[k + 2] / 255;
+      n++;
+    }
+    this.geometry.attributes.position.needsUpdate = true;
+    this.geometry.attributes.color.needsUpdate = true;
+    this.geometry.setDrawRange(0, n);
+    this.count = n;
+    $('points-info').textContent = `${n} points`;
+    this.draw();
+  }
+
+  draw() { this.renderer.render(this.scene, this.camera); }
+}
+
+function setView3d(on) {
+  $('view-3d-section').hidden = !on;
+  if (on && !page.view3d) {
+    if (typeof THREE === 'undefined' || !THREE.OrbitControls) {
+      $('points-info').textContent = 'the 3D view needs three.js (Debian package libjs-three) at build time';
+    } else {
+      try { page.view3d = new PointsView($('points')); } catch (e) { $('points-info').textContent = '3D view unavailable: ' + e.message; }
+    }
+  }
+  if (page.ws && page.ws.readyState === WebSocket.OPEN) page.ws.send(JSON.stringify({ op: 'view3d', on }));
+  if (on && page.view3d && page.shown) page.view3d.update(page.shown);
 }
 
 // Frames drawn over the last two seconds; 0 once none came in that time, and while the camera
@@ -189,7 +502,16 @@ function onStatus(s) {
   const r = s.recording;
   $('record').textContent = r.on ? 'stop recording' : 'start recording';
   $('record-state').textContent = r.error ? 'recording failed: ' + r.error
-    : r.dir ? (r.on ? 'recording ' : 'recorded ') + r.frames + ' frames into ' + r.dir : '';
+    : r.file ? (r.on ? 'recording ' : 'recorded ') + r.frames + ' frames into ' + r.file : '';
+  if (s.depth && s.depth.lens) {
+    $('lens').textContent = s.depth.lens.nominal ? 'nominal lens' : 'calibrated (' + s.depth.lens.source + ')';
+  }
+  if (s.depth) showFilters(s.depth.filters);
+  if (s.replay) {
+    $('replay').hidden = false;
+    $('play').textContent = s.state === 'paused' ? 'play' : 'pause';
+    if (document.activeElement !== $('speed')) $('speed').value = String(s.replay.speed);
+  }
   showRates();
 }
 
@@ -212,6 +534,7 @@ function onText(text) {
 function connect() {
   const ws = new WebSocket(`ws://${location.host}/ws`);
   ws.binaryType = 'arraybuffer';
+  ws.onopen = () => { if ($('view-3d').checked) ws.send(JSON.stringify({ op: 'view3d', on: true })); };
   ws.onmessage = (ev) => (typeof ev.data === 'string' ? onText(ev.data) : onFrame(ev.data, ws));
   ws.onclose = () => {
     if (page.ws === ws) page.ws = null;
@@ -246,11 +569,9 @@ function sendSetting(name) {
 
 function showPixel(ev, canvas) {
   const f = page.shown;
-  if (!f) return;
-  const rect = canvas.getBoundingClientRect();
-  const column = Math.floor(((ev.clientX - rect.left) / rect.width) * f.columns);
-  const row = Math.floor(((ev.clientY - rect.top) / rect.height) * f.rows);
-  if (row < 0 || column < 0 || row >= f.rows || column >= f.columns) return;
+  const at = pixelAt(ev, canvas);
+  if (!at) return;
+  const { row, column } = at;
   const i = row * f.columns + column;
   $('pixel-info').textContent =
     `row ${row}, column ${column}: distance ${(f.distance[i] * f.scale).toFixed(3)} m, amplitude ${f.amplitude[i].toFixed(1)}`;
@@ -297,17 +618,26 @@ function init() {
   $('colormap').onchange = () => { page.lut = buildLut($('colormap').value); drawColourBars(); redraw(); };
   for (const name of ['distance', 'amplitude']) {
     $(name).onmousemove = (ev) => showPixel(ev, $(name));
+    initImageMouse($(name));
     for (const id of ['-auto', '-low', '-high']) $(name + id).onchange = redraw;
   }
   for (const name of ['itime0', 'itime1', 'fps']) {
     $('set-' + name).onclick = () => sendSetting(name);
-    $(name).oninput = () => { $(name).dataset.edited = '1'; };
+    // Letters typed into a number field raise no input event: a key press marks it too.
+    $(name).oninput = $(name).onkeydown = () => { $(name).dataset.edited = '1'; };
   }
   setInterval(showRates, 500);  // the rate falls to 0 when frames stop coming
   $('pause').onclick = () => send({ op: page.state === 'paused' ? 'resume' : 'pause' });
   $('record').onclick = () => send({ op: 'record', on: $('record').textContent.startsWith('start') });
   $('snapshot-npy').onclick = () => page.shown && download(npyBlob(page.shown), `frame_${page.shown.number}.npy`);
   $('snapshot-png').onclick = () => page.shown && snapshotPng(page.shown);
+  initTimeline();
+  $('filters-on').onchange = sendFilters;
+  $('filters-apply').onclick = sendFilters;
+  for (const name of FILTER_NAMES) $('filter-' + name).oninput = () => { $('filter-' + name).dataset.edited = '1'; };
+  $('view-3d').onchange = () => setView3d($('view-3d').checked);
+  $('points-colour').onchange = redraw;
+  $('points-reset').onclick = () => page.view3d && page.view3d.reset();
   connect();
 }
 

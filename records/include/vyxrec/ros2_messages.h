@@ -80,6 +80,11 @@ struct CameraInfo {
   bool sameModel(const CameraInfo& o) const;  // all but the header
 };
 
+// A pinhole camera's info: K and P from the focal lengths and principal point (pixels), R the
+// identity, D = k1, k2, p1, p2, k3 ("plumb_bob").
+CameraInfo pinholeCameraInfo(std::string_view frameId, uint32_t width, uint32_t height, double fx,
+                             double fy, double cx, double cy, const std::array<double, 5>& d);
+
 struct RawFrame {
   uint64_t stampNs = 0;
   std::string frameId;
