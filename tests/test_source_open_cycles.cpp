@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -71,7 +72,9 @@ TEST(OpenCycles, ManyOpenUpdateCloseCyclesKeepDescriptorsAndMemoryFlat) {
   ::testing::Test::RecordProperty("rss_before_kib", std::to_string(rssBefore / 1024));
   ::testing::Test::RecordProperty("rss_after_kib", std::to_string(rssAfter / 1024));
   EXPECT_GT(rssBefore, 0) << "could not read /proc/self/statm";
-  if (kResidentMemoryTellsLeaks) {
+  // Under a user-mode emulator the process's resident memory is mostly the emulator's own code
+  // cache, which grows with the code run; the native build checks this.
+  if (kResidentMemoryTellsLeaks && std::getenv("VYX_TEST_EMULATED") == nullptr) {
     EXPECT_LT(rssAfter - rssBefore, kAllowedGrowthBytes);
   }
   EXPECT_EQ(cam->connectionsAccepted(), static_cast<size_t>(kCycles + 50));

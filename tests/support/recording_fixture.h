@@ -32,7 +32,8 @@ inline float recPixel(unsigned camera, uint64_t frame, unsigned image, unsigned 
   h ^= h >> 15;
   h *= 2246822519u;
   h ^= h >> 13;
-  const float scene = 1.0f + 0.0005f * static_cast<float>(i % kRecWidth + 3 * (i / kRecWidth));
+  const volatile float scene =
+      1.0f + 0.0005f * static_cast<float>(i % kRecWidth + 3 * (i / kRecWidth));
   // Through memory: the x87 unit of the 32-bit build would otherwise hand back more precision
   // than a stored float has, and the same pixel would compare unequal to itself.
   const volatile float value =
