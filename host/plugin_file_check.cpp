@@ -66,9 +66,11 @@ void checkPluginFile(const std::string& path) {
     bad(path, std::string("not a ") + kClassName + " object, as this program is");
   if (eh.e_type != ET_DYN) bad(path, "not a shared object");
   if (kMachine != 0 && eh.e_machine != kMachine) bad(path, "built for another processor");
-  const uint64_t phEnd = uint64_t{eh.e_phoff} + uint64_t{eh.e_phnum} * sizeof(Phdr);
-  if (eh.e_phentsize != sizeof(Phdr) || phEnd > size) bad(path, "its program headers are cut off");
-  const uint64_t shEnd = uint64_t{eh.e_shoff} + uint64_t{eh.e_shnum} * eh.e_shentsize;
+  const uint64_t phOffset = eh.e_phoff, phCount = eh.e_phnum;
+  if (eh.e_phentsize != sizeof(Phdr) || phOffset + phCount * sizeof(Phdr) > size)
+    bad(path, "its program headers are cut off");
+  const uint64_t shOffset = eh.e_shoff, shCount = eh.e_shnum, shEntry = eh.e_shentsize;
+  const uint64_t shEnd = shOffset + shCount * shEntry;
   for (unsigned i = 0; i < eh.e_phnum; ++i) {
     const Phdr ph = readAt<Phdr>(in, path, eh.e_phoff + uint64_t{i} * sizeof(Phdr));
     if (ph.p_type == PT_LOAD && uint64_t{ph.p_offset} + ph.p_filesz > size) {

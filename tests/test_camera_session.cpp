@@ -151,6 +151,7 @@ TEST(CameraSession, SessionsSideBySideNeverTouchEachOthersCamera) {
   vyxhost::FrameConverter converter(vyxhost::sharedPlugin(VYX_PLUGIN_PATH));
   std::atomic<int> wrong{0}, closedWhileGrabbing{0};
   std::vector<std::thread> threads;
+  threads.reserve(sessions.size());
   for (auto& s : sessions) {
     threads.emplace_back([&s, &converter, &wrong, &closedWhileGrabbing] {
       vyxhost::Frame f;
@@ -182,10 +183,11 @@ TEST(CameraSession, SessionsSideBySideNeverTouchEachOthersCamera) {
 TEST(PluginRegistries, OpeningGrabbingAndClosingOnSeveralThreadsAtOnce) {
   const auto plugin = vyxhost::sharedPlugin(VYX_PLUGIN_PATH);
   const vyxhost::EntryPoints& api = plugin->api();
-  std::vector<std::unique_ptr<lvtsim::Camera>> cams;
-  for (int i = 0; i < 4; ++i) cams.push_back(vyxtest::startCamera());
+  std::vector<std::unique_ptr<lvtsim::Camera>> cams(4);
+  for (auto& cam : cams) cam = vyxtest::startCamera();
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
+  threads.reserve(cams.size());
   for (auto& cam : cams) {
     threads.emplace_back([&api, &cam, &failures] {
       for (int round = 0; round < 15; ++round) {

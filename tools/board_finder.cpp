@@ -41,7 +41,7 @@ cv::Mat prepareImage(const AmplitudeImage& image) {
     for (int u = 0; u < image.width; ++u) {
       const float a = image.values[static_cast<size_t>(v) * image.width + u];
       const float g = std::isfinite(a) ? (a - low) * scale : 0.0f;
-      row[u] = static_cast<uint8_t>(std::clamp(g, 0.0f, 255.0f) + 0.5f);
+      row[u] = static_cast<uint8_t>(std::lround(std::clamp(g, 0.0f, 255.0f)));
     }
   }
   cv::Mat up;

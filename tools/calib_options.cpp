@@ -20,8 +20,9 @@ void parseBoard(const std::string& text, int& columns, int& rows) {
   if (x == std::string::npos || x == 0 || x + 1 == text.size() ||
       text.find_first_not_of("0123456789xX") != std::string::npos || text.size() > 9)
     throw UsageError(bad);
-  columns = std::atoi(text.substr(0, x).c_str());
-  rows = std::atoi(text.substr(x + 1).c_str());
+  // Digits only and at most nine characters: the numbers always fit.
+  columns = static_cast<int>(std::strtol(text.substr(0, x).c_str(), nullptr, 10));
+  rows = static_cast<int>(std::strtol(text.substr(x + 1).c_str(), nullptr, 10));
   if (text.find_first_of("xX", x + 1) != std::string::npos) throw UsageError(bad);
   if (columns < 2 || rows < 2)
     throw UsageError("--board " + text +

@@ -165,7 +165,7 @@ class FolderOutput : public GrabOutput {
     if (!depth_->process(converter, frame, depthImages_))
       throw std::runtime_error("frame " + std::to_string(frame.sequence) +
                                " holds no distance image to make points of");
-    const std::string name = vyxrec::frameStem(frame.sequence) + ".ply";
+    std::string name = vyxrec::frameStem(frame.sequence) + ".ply";
     report.stage = "writing " + name;
     plyName_ = name;
     const std::string path = vyxrec::joinPath(o_.outDir, name);

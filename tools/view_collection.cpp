@@ -42,8 +42,9 @@ bool ViewCollection::offer(const View& view) {
 
   // The outer corners; sides of the grid of inner corners.
   const int cols = board_.columns, rows = board_.rows;
-  const cv::Point2f p00 = c[0], p0n = c[cols - 1], pm0 = c[(rows - 1) * cols],
-                    pmn = c[rows * cols - 1];
+  const size_t corners = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+  const cv::Point2f p00 = c[0], p0n = c[static_cast<size_t>(cols) - 1],
+                    pm0 = c[corners - static_cast<size_t>(cols)], pmn = c[corners - 1];
   struct Side {
     cv::Point2f a, b;
     double len() const { return length(a, b); }

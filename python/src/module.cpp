@@ -16,7 +16,6 @@
 namespace lvtcam {
 void bindSimulator(pybind11::module_& m);
 void bindRecording(pybind11::module_& m);
-void bindRecorder(pybind11::module_& m);
 void bindLoopBenchmark(pybind11::module_& m);
 }  // namespace lvtcam
 

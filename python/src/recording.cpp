@@ -122,6 +122,8 @@ class McapFrames {
   McapFrames(const std::string& path, const std::string& plugin, const std::string& calibration,
              const std::string& filtersJson)
       : depth_(calibration, filtersJson), converter_(converterFor(plugin)) {
+    // Opened last, without the GIL, once the conversion is ready.
+    // cppcheck-suppress useInitializationList
     play_ = withoutGil([&] { return std::make_unique<vyxrec::McapPlayback>(path); });
   }
 
@@ -177,6 +179,8 @@ class FolderFrames {
   FolderFrames(const std::string& dir, const std::string& plugin, const std::string& calibration,
                const std::string& filtersJson)
       : depth_(calibration, filtersJson), converter_(converterFor(plugin)) {
+    // Read last, without the GIL, once the conversion is ready.
+    // cppcheck-suppress useInitializationList
     recording_ = withoutGil([&] { return vyxrec::openRecording(dir); });
   }
 

@@ -75,7 +75,8 @@ std::vector<std::vector<uint8_t>> loadReplayFrames(const std::string& path) {
   return loadReplay(path).frames;
 }
 
-ReplayRecording loadReplay(const std::string& dir) {
+ReplayRecording loadReplay(const std::string& path) {
+  const std::string& dir = path;
   if (isRegularFile(dir)) return loadMcap(dir);
   const vyxrec::Recording recording = vyxrec::openRecording(dir);
   std::vector<std::vector<uint8_t>> frames;

@@ -34,6 +34,7 @@ class Program {
     std::vector<std::string> argv = {path};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
+    cargv.reserve(argv.size() + 1);
     for (std::string& a : argv) cargv.push_back(a.data());
     cargv.push_back(nullptr);
     pid_ = ::fork();

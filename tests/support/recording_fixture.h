@@ -32,8 +32,8 @@ inline float recPixel(unsigned camera, uint64_t frame, unsigned image, unsigned 
   h ^= h >> 15;
   h *= 2246822519u;
   h ^= h >> 13;
-  const volatile float scene =
-      1.0f + 0.0005f * static_cast<float>(i % kRecWidth + 3 * (i / kRecWidth));
+  const unsigned row = i / kRecWidth, column = i % kRecWidth;
+  const volatile float scene = 1.0f + 0.0005f * static_cast<float>(column + 3 * row);
   // Through memory: the x87 unit of the 32-bit build would otherwise hand back more precision
   // than a stored float has, and the same pixel would compare unequal to itself.
   const volatile float value =
@@ -115,7 +115,7 @@ inline std::string recCounters(uint64_t frames) {
 // Records `frames` frames from each of `cameras` cameras, interleaved, with the
 // lens model at the start and when it changes, and finishes the file.
 inline void recWrite(const std::string& path, unsigned cameras, uint64_t frames,
-                     vyxrec::McapWriterOptions options = {}) {
+                     const vyxrec::McapWriterOptions& options = {}) {
   vyxrec::McapRecorder rec(path, recManifest(), options);
   std::vector<int> handles;
   for (unsigned c = 0; c < cameras; ++c) handles.push_back(rec.addCamera(recCameraName(c)));

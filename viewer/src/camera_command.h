@@ -18,6 +18,9 @@
 
 namespace vyxview {
 
+// Its members' moves may throw by the letter of C++17 (std::string, std::vector); libstdc++'s do
+// not.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct CameraCommand {
   enum class Op { Set, Pause, Resume, Record, Drawn, View3d, Filters, Step, Seek, Speed };
   Op op = Op::Pause;

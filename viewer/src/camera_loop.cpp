@@ -72,8 +72,8 @@ void CameraLoop::open(const vyxrec::Settings& initial) {
   pending_ = initial;
   if (!tryOpen()) {
     if (openFailure_ && openFailure_->kind() == vyxhost::FailureKind::InvalidAddress)
-      throw *openFailure_;
-    return;  // the camera thread tries again
+      throw vyxhost::CameraError(*openFailure_);  // a copy: the member stays for the page
+    return;                                       // the camera thread tries again
   }
   // Every value is checked before the first is written, as the grabber does.
   const struct {
