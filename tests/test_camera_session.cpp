@@ -228,7 +228,7 @@ TEST(SlowCamera, SessionStallIsSeenAtOnceAndClosingItDoesNotWait) {
     }
   });
   while (!log.saw(CameraState::Stalled)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(camera.counters().stalls, 1u);
+  EXPECT_GE(camera.counters().stalls, 1u);  // a slow machine may also stall before
   const Clock::time_point asked = Clock::now();
   camera.close();  // the grab is still waiting: the closing must not wait with it
   EXPECT_LT(since(asked), 1.0);
