@@ -38,6 +38,24 @@ void requireFinite(double value, const char* field) {
 
 }  // namespace
 
+LensModel lensFromMatrix(int width, int height, const double* k, const double* d, size_t dCount,
+                         const std::string& source) {
+  LensModel lens;
+  lens.width = width;
+  lens.height = height;
+  lens.fx = k[0];
+  lens.fy = k[4];
+  lens.cx = k[2];
+  lens.cy = k[5];
+  for (size_t i = 0; i < lens.distortion.size() && i < dCount; ++i) lens.distortion[i] = d[i];
+  const LensModel nominal = nominalLens();
+  lens.nominal = lens.width == nominal.width && lens.height == nominal.height &&
+                 lens.fx == nominal.fx && lens.fy == nominal.fy && lens.cx == nominal.cx &&
+                 lens.cy == nominal.cy && lens.distortion == nominal.distortion;
+  lens.source = lens.nominal ? nominal.source : source;
+  return lens;
+}
+
 LensModel nominalLens() {
   constexpr double kPi = 3.14159265358979323846;
   LensModel lens;

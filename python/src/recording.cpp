@@ -66,20 +66,9 @@ std::optional<vyxhost::LensModel> calibrationFrom(const std::string& path) {
 // run manifest's "lens" says (a calibration file's fields); without it, a lens with the nominal
 // lens's numbers is taken to be that.
 vyxhost::LensModel lensOf(const vyxrec::ros2::CameraInfo& info, const std::string& manifest) {
-  vyxhost::LensModel lens;
-  lens.width = static_cast<int>(info.width);
-  lens.height = static_cast<int>(info.height);
-  lens.fx = info.k[0];
-  lens.fy = info.k[4];
-  lens.cx = info.k[2];
-  lens.cy = info.k[5];
-  for (size_t i = 0; i < lens.distortion.size() && i < info.d.size(); ++i)
-    lens.distortion[i] = info.d[i];
-  const vyxhost::LensModel nominal = vyxhost::nominalLens();
-  lens.nominal = lens.width == nominal.width && lens.height == nominal.height &&
-                 lens.fx == nominal.fx && lens.fy == nominal.fy && lens.cx == nominal.cx &&
-                 lens.cy == nominal.cy && lens.distortion == nominal.distortion;
-  lens.source = lens.nominal ? nominal.source : "the recording's camera_info";
+  vyxhost::LensModel lens = vyxhost::lensFromMatrix(
+      static_cast<int>(info.width), static_cast<int>(info.height), info.k.data(), info.d.data(),
+      info.d.size(), "the recording's camera_info");
   const nlohmann::json run = nlohmann::json::parse(manifest, nullptr, false);
   if (run.is_object() && run.contains("lens") && run["lens"].is_object()) {
     const nlohmann::json& recorded = run["lens"];

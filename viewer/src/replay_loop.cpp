@@ -18,20 +18,9 @@ constexpr auto kStatusEvery = std::chrono::milliseconds(500);
 
 // The recording's lens: its camera_info's K and D. Nominal when they are the nominal model's.
 vyxhost::LensModel lensOf(const vyxrec::ros2::CameraInfo& info, const std::string& file) {
-  vyxhost::LensModel lens;
-  lens.width = static_cast<int>(info.width);
-  lens.height = static_cast<int>(info.height);
-  lens.fx = info.k[0];
-  lens.fy = info.k[4];
-  lens.cx = info.k[2];
-  lens.cy = info.k[5];
-  for (size_t i = 0; i < lens.distortion.size() && i < info.d.size(); ++i)
-    lens.distortion[i] = info.d[i];
-  const vyxhost::LensModel nominal = vyxhost::nominalLens();
-  lens.nominal = lens.width == nominal.width && lens.height == nominal.height &&
-                 lens.fx == nominal.fx && lens.fy == nominal.fy && lens.cx == nominal.cx &&
-                 lens.cy == nominal.cy && lens.distortion == nominal.distortion;
-  lens.source = lens.nominal ? nominal.source : "the camera_info of " + file;
+  vyxhost::LensModel lens = vyxhost::lensFromMatrix(
+      static_cast<int>(info.width), static_cast<int>(info.height), info.k.data(), info.d.data(),
+      info.d.size(), "the camera_info of " + file);
   vyxhost::checkLens(lens);
   return lens;
 }

@@ -34,6 +34,12 @@ struct LensModel {
 // distortion for the 64 x 50 sensor, fx = fy = 32 / tan 30 deg, centre (31.5, 24.5).
 LensModel nominalLens();
 
+// A lens from a pinhole camera matrix k (row-major 3 x 3, as a recording's camera_info holds it)
+// and up to five distortion numbers in OpenCV's order; nominal when the numbers are the nominal
+// lens's, source otherwise.
+LensModel lensFromMatrix(int width, int height, const double* k, const double* d, size_t dCount,
+                         const std::string& source);
+
 // Throws std::invalid_argument naming the first unusable field: a size that is not positive,
 // a focal length that is not a positive finite number, or a number that is not finite.
 void checkLens(const LensModel& lens);
