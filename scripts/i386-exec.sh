@@ -3,13 +3,28 @@
 # emulation refuses them ("Exec format error"); the user-mode emulator from Debian's qemu-user then
 # runs them, registered with the kernel (binfmt_misc, as root) so that programs the tests start
 # are run the same way. Prints how 32-bit programs run; exits non-zero when they cannot.
+# An emulator registered before (qemu-user-binfmt) is told apart from the kernel by the machine a
+# program is told it runs on: the kernel answers its own ("x86_64"), the emulator its CPU ("i686").
 set -euo pipefail
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT
-printf 'int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n' >"$probe/p.c"
+cat >"$probe/p.c" <<'EOF'
+#include <stdio.h>
+#include <sys/utsname.h>
+int main(void) {
+  struct utsname u;
+  if (sizeof(void *) != 4 || uname(&u) != 0) return 1;
+  puts(u.machine);
+  return 0;
+}
+EOF
 gcc -m32 "$probe/p.c" -o "$probe/p"
-if "$probe/p" 2>/dev/null; then
-  echo "32-bit programs run natively"
+if machine=$("$probe/p" 2>/dev/null); then
+  if [ "$machine" = "$(uname -m)" ]; then
+    echo "32-bit programs run natively"
+  else
+    echo "32-bit programs run through an emulator registered before (they see $machine, the kernel is $(uname -m))"
+  fi
   exit 0
 fi
 emulator=$(command -v qemu-i386 || true)
@@ -26,5 +41,5 @@ if [ ! -e "$misc/lvt-i386" ]; then
   mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
   printf '%b' ":lvt-i386:M::$magic:$mask:$emulator:F" >"$misc/register"
 fi
-"$probe/p"
+"$probe/p" >/dev/null
 echo "32-bit programs run through $emulator (this kernel has no 32-bit emulation)"
