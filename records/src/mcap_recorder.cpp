@@ -21,6 +21,7 @@ McapRecorder::McapRecorder(const std::string& path, const std::string& runManife
 }
 
 McapRecorder::~McapRecorder() {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (done_) return;
   try {
     writer_.addMetadata("counters", {{"json", "{\"frames\": " + std::to_string(frames_) + "}"}});
@@ -31,8 +32,15 @@ McapRecorder::~McapRecorder() {
 }
 
 int McapRecorder::addCamera(const std::string& name) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (name.empty() || name.find('/') != std::string::npos) {
     throw RecordingError(writer_.path(), "camera name \"" + name + "\" cannot be a topic part");
+  }
+  for (const Camera& other : cameras_) {
+    if (other.name == name) {
+      throw RecordingError(writer_.path(), "camera name \"" + name +
+                                               "\" is taken by another camera; give each its own");
+    }
   }
   const std::string root = kTopicRoot + name + "/";
   const McapWriter::Metadata meta{{"camera", name}};
@@ -54,6 +62,7 @@ McapRecorder::Camera& McapRecorder::camera(int handle) {
 }
 
 void McapRecorder::record(int handle, const RecorderFrame& frame) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   const RecorderFrame& f = frame;
   Camera& c = camera(handle);
   const uint64_t t = f.stampNs;
@@ -75,6 +84,7 @@ void McapRecorder::record(int handle, const RecorderFrame& frame) {
 }
 
 void McapRecorder::cameraInfo(int handle, const ros2::CameraInfo& info) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   Camera& c = camera(handle);
   if (c.haveInfo && c.lastInfo.sameModel(info)) return;
   ros2::CameraInfo stamped = info;
@@ -85,9 +95,13 @@ void McapRecorder::cameraInfo(int handle, const ros2::CameraInfo& info) {
   c.haveInfo = true;
 }
 
-void McapRecorder::flushIfDue() { writer_.flushIfDue(); }
+void McapRecorder::flushIfDue() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  writer_.flushIfDue();
+}
 
 void McapRecorder::finish(const std::string& countersJson) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (done_) return;
   done_ = true;
   writer_.addMetadata("counters", {{"json", countersJson}});
@@ -95,6 +109,7 @@ void McapRecorder::finish(const std::string& countersJson) {
 }
 
 void McapRecorder::fail(const std::string& reason, const std::string& countersJson) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (done_) return;
   done_ = true;
   // Each step on its own: a full disk may refuse the metadata yet take the summary.

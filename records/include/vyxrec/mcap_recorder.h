@@ -14,12 +14,14 @@
 //   rec.cameraInfo(cam, info);                 // optional
 //   for (...) rec.record(cam, {stamp, &desc, raw, rawSize, dist, ampl, 64, 50});
 //   rec.finish(countersJson);                  // or rec.fail(reason, countersJson)
-// The destructor closes the file properly if neither was called.
+// The destructor closes the file properly if neither was called. Cameras may record from threads
+// of their own: every call takes the recorder's lock, and each message goes in whole.
 #ifndef VYXREC_MCAP_RECORDER_H
 #define VYXREC_MCAP_RECORDER_H
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,7 +49,8 @@ class McapRecorder {
   McapRecorder(const McapRecorder&) = delete;
   McapRecorder& operator=(const McapRecorder&) = delete;
 
-  // Adds a camera's channels; returns the handle record() takes.
+  // Adds a camera's channels; returns the handle record() takes. A name already taken, or one
+  // that cannot be part of a topic, throws RecordingError.
   int addCamera(const std::string& name);
   // Throws RecordingError when the file cannot take it (disk full, ...).
   void record(int handle, const RecorderFrame& frame);
@@ -63,7 +66,10 @@ class McapRecorder {
   // file then ends at its last whole chunk if even that fails).
   void fail(const std::string& reason, const std::string& countersJson = "{}");
 
-  uint64_t frames() const { return frames_; }
+  uint64_t frames() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
   const std::string& path() const { return writer_.path(); }
 
  private:
@@ -76,6 +82,7 @@ class McapRecorder {
   };
   Camera& camera(int handle);
 
+  mutable std::mutex mutex_;
   McapWriter writer_;
   uint16_t imageSchema_, infoSchema_, rawSchema_;
   std::vector<Camera> cameras_;
