@@ -125,6 +125,35 @@ UsageError usageErrorFrom(const CLI::ParseError& e) {
   return UsageError(what);
 }
 
+// One name per camera: the --name given in order, then camN for the N-th camera without one.
+void nameCameras(GrabOptions& o, const std::vector<std::string>& given) {
+  const size_t cameras = o.simulate ? 1 : o.addresses.size();
+  if (given.size() > cameras) {
+    throw UsageError(std::to_string(given.size()) + " names (--name) for " +
+                     std::to_string(cameras) + (cameras == 1 ? " camera" : " cameras") +
+                     "; give one --address per --name");
+  }
+  o.names = given;
+  for (size_t k = o.names.size(); k < cameras; ++k) o.names.push_back("cam" + std::to_string(k));
+  for (size_t k = 0; k < o.names.size(); ++k) {
+    for (size_t j = 0; j < k; ++j) {
+      if (o.names[j] == o.names[k])
+        throw UsageError("the name " + o.names[k] + " is given to two cameras (" +
+                         (o.simulate ? std::string("the simulated one") : o.addresses[j]) +
+                         " and " + o.addresses[k] + "); each needs a --name of its own");
+    }
+  }
+  if (cameras < 2) return;
+  if (!recordsToMcap(o))
+    throw UsageError(
+        "several cameras record into one file: give --out NAME.mcap (a folder "
+        "holds one camera's frames)");
+  if (!o.calibration.empty())
+    throw UsageError(
+        "--calibration is one camera's lens; with several cameras each records "
+        "the lens its session reports");
+}
+
 }  // namespace
 
 GrabOptions parseGrabOptions(const std::vector<std::string>& args,
@@ -132,8 +161,8 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   GrabOptions o;
   o.pluginPath = defaultPlugin;
   // Values are taken as text and checked below, so that every message says what is wanted.
-  std::string address, replay, plugin, out, frames, itime0, itime1, fps, zoom, write, name, convert,
-      calibration, minAmplitude, saturation, minDistance, maxDistance, flying, median;
+  std::string replay, plugin, out, frames, itime0, itime1, fps, zoom, write, convert, calibration,
+      minAmplitude, saturation, minDistance, maxDistance, flying, median;
   bool noFilters = false;
   std::vector<std::string> ranges;
   CLI::App app("vyxgrab");
@@ -144,11 +173,11 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
                              {"--overwrite", &o.overwrite},
                              {"--simulate", &o.simulate},
                              {"--no-filters", &noFilters},
+                             {"--keep-going", &o.keepGoing},
                              {"--realtime", &o.realtime}}) {
     app.add_flag(names, *flag)->disable_flag_override();
   }
-  for (auto [name, text] : {std::pair{"--address", &address},
-                            {"--replay", &replay},
+  for (auto [name, text] : {std::pair{"--replay", &replay},
                             {"--plugin", &plugin},
                             {"--out", &out},
                             {"--frames", &frames},
@@ -157,7 +186,6 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
                             {"--fps", &fps},
                             {"--zoom", &zoom},
                             {"--write", &write},
-                            {"--name", &name},
                             {"--convert", &convert},
                             {"--calibration", &calibration},
                             {"--min-amplitude", &minAmplitude},
@@ -168,7 +196,10 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
                             {"--temporal-median", &median}}) {
     app.add_option(name, *text);
   }
-  app.add_option("--range", ranges)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  std::vector<std::string> addresses, names;
+  for (auto [name, list] :
+       {std::pair{"--range", &ranges}, {"--address", &addresses}, {"--name", &names}})
+    app.add_option(name, *list)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   std::vector<std::string> merge;
   app.add_option("--merge", merge)
       ->expected(1, -1)
@@ -183,10 +214,16 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   auto given = [&app](const char* name) { return app.count(name) > 0; };
 
   const bool haveAddress = given("--address");
-  if (haveAddress) {
-    o.address = address;
-    if (o.address.empty()) throw UsageError("--address needs a host name or IPv4 address");
+  for (const std::string& address : addresses) {
+    if (address.empty()) throw UsageError("--address needs a host name or IPv4 address");
+    for (const std::string& earlier : o.addresses) {
+      if (earlier == address)
+        throw UsageError("--address " + address +
+                         " is given twice; each camera is grabbed by one thread only");
+    }
+    o.addresses.push_back(address);
   }
+  if (haveAddress) o.address = o.addresses.front();
   if (given("--replay")) {
     o.replayDir = replay;
     if (o.replayDir.empty())
@@ -207,15 +244,15 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   if (given("--fps")) o.fps = parseUint32("--fps", fps, 0);
   if (given("--zoom")) o.zoom = static_cast<uint32_t>(parseNumber("--zoom", zoom, 1, 32));
   if (given("--write")) o.write = parseWrite(write, o.ply);
-  if (given("--name")) {
-    o.name = name;
-    if (o.name.empty() ||
-        o.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                 "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
+  for (const std::string& name : names) {
+    if (name.empty() ||
+        name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != std::string::npos)
       throw UsageError(
           "--name needs letters, digits and '_' only (it becomes a topic name), not '" + name +
           "'");
   }
+  if (!names.empty()) o.name = names.front();
   if (given("--calibration")) {
     o.calibration = calibration;
     if (o.calibration.empty()) throw UsageError("--calibration needs a file");
@@ -273,6 +310,7 @@ GrabOptions parseGrabOptions(const std::vector<std::string>& args,
   }
   if (!o.simulate && !o.replayDir.empty()) throw UsageError("--replay works only with --simulate");
   if (!o.simulate && o.realtime) throw UsageError("--realtime works only with --simulate");
+  nameCameras(o, names);
   return o;
 }
 
@@ -288,6 +326,8 @@ std::string grabUsage(const std::string& pluginSearch) {
 Usage:
   vyxgrab --simulate [OPTIONS]        grab from a simulated camera started inside vyxgrab
   vyxgrab --address HOST [OPTIONS]    grab from the camera at HOST
+  vyxgrab --address A --address B ... --out RIG.mcap [OPTIONS]
+                                      grab from several cameras at once into one recording
   vyxgrab --convert FILE.mcap --out DIR [--write LIST]
                                       per-frame files made from a recording
   vyxgrab --merge A.mcap B.mcap ... --out RIG.mcap
@@ -295,8 +335,13 @@ Usage:
                                       a camera name an earlier file has gets the file's number
 
 Camera:
-  --address HOST   the camera's host name or IPv4 address
-  --name NAME      the camera's name in a recording: its topics are /lvt/NAME/... (default cam0)
+  --address HOST   the camera's host name or IPv4 address; repeated for several cameras, each
+                   grabbed on a thread of its own into one --out NAME.mcap, with the same
+                   settings, --frames N frames each
+  --name NAME      the camera's name in a recording: its topics are /lvt/NAME/...; one per
+                   --address, in order (default cam0, cam1, ...)
+  --keep-going     with several cameras: when one fails, the others go on (the exit status is
+                   still 1); without it all stop and close
   --simulate       start a simulated camera in this process on a free loopback address
                    (127.x.y.z) and grab from it; nothing else has to run
   --replay REC     with --simulate: serve the raw frames of a recording instead of the synthetic
@@ -372,13 +417,19 @@ Ctrl-C (or SIGTERM, SIGHUP) stops after the current frame, prints the summary an
 camera and the recording; a second one quits at once. A recording whose grab was killed reads
 back up to its last second.
 
+With several cameras the progress line and the summary show each camera: frames, stalls (s),
+losses (l), reconnects (r) and the latency of its last frame; the recording's last "counters"
+record holds each camera's counters under its name. A camera that fails is named with its
+reason; what was recorded stays readable.
+
 Exit status: 0 all frames grabbed; 1 an error (the message names the plug-in call, its result
-code and the plug-in's error text); 2 a bad command line; 128 + the signal's number when stopped
+code and the plug-in's error text), with several cameras when any of them failed; 2 a bad command line; 128 + the signal's number when stopped
 by a signal (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).
 
 Examples:
   vyxgrab --simulate --frames 5 --out /tmp/grab
   vyxgrab --address 192.0.2.10 --itime0 500 --itime1 2000 --fps 20 --frames 100 --out run1.mcap
+  vyxgrab --address 192.0.2.10 --address 192.0.2.11 --name left --name right --out rig.mcap
   vyxgrab --simulate --replay run1.mcap --frames 100 --out run1-again
   vyxgrab --convert run1.mcap --out run1-files --write npy,ply
   vyxgrab --address 192.0.2.10 --calibration lens.json --write ply --out points

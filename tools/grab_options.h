@@ -18,9 +18,13 @@ using vyxrec::OutputSelection;
 
 struct GrabOptions {
   std::string pluginPath;  // --plugin, or the default given to the parser (empty: search)
-  std::string address;     // --address; empty with --simulate
+  std::string address;     // --address; empty with --simulate; the first of addresses
   bool simulate = false;
-  std::string name = "cam0";       // --name: the camera's name in a recording
+  std::string name = "cam0";  // --name: the camera's name in a recording; the first of names
+  // Every --address in order, and a name for each (--name in order, then cam1, cam2, ...).
+  // Several cameras record into one .mcap, each grabbing on a thread of its own.
+  std::vector<std::string> addresses, names;
+  bool keepGoing = false;          // --keep-going: a failed camera leaves the others grabbing
   std::string replayDir;           // --replay (a folder or an .mcap file), only with --simulate
   bool realtime = false;           // --realtime, only with --simulate
   std::string convert;             // --convert FILE.mcap: per-frame files from a recording
@@ -42,6 +46,8 @@ struct GrabOptions {
 
 // True when --out names one recording file rather than a folder.
 bool recordsToMcap(const GrabOptions& options);
+// True with more than one --address: a rig of cameras.
+inline bool grabsRig(const GrabOptions& options) { return options.addresses.size() > 1; }
 
 // A command line that cannot be used; the message is meant for the user.
 class UsageError : public std::runtime_error {

@@ -3,14 +3,21 @@
 // when the grab fails (disk full, camera lost).
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "grab_options.h"
 #include "grab_report.h"
 #include "vyxhost/camera.h"
 #include "vyxhost/depth.h"
 #include "vyxrec/run_manifest.h"
+
+namespace vyxrec {
+class McapRecorder;
+}
 
 namespace vyxgrab {
 
@@ -37,6 +44,32 @@ class GrabOutput {
 std::unique_ptr<GrabOutput> makeFolderOutput(const GrabOptions& options);
 // --out NAME.mcap: one camera's frames (options.name) in one recording.
 std::unique_ptr<GrabOutput> makeMcapOutput(const GrabOptions& options);
+
+// --out NAME.mcap with several cameras: one recorder, shared by every camera's output (each
+// records from its own thread), with the cameras' topics in the order of options.names.
+class RigRecording {
+ public:
+  // Creates the file (refused if it exists, unless --overwrite). Throws.
+  RigRecording(const GrabOptions& options, const std::string& runManifestJson);
+  ~RigRecording();
+  RigRecording(const RigRecording&) = delete;
+  RigRecording& operator=(const RigRecording&) = delete;
+
+  // The output of camera index (options.names[index]) for runGrab; valid while the rig lives.
+  std::unique_ptr<GrabOutput> cameraOutput(size_t index);
+  // A camera's counters record (countersJson), kept until close().
+  void cameraCounters(const std::string& name, const std::string& json);
+  // The end: the "counters" record holds each camera's counters under its name; a failure
+  // (non-empty) becomes the file's last record. Throws RecordingError (not after a failure).
+  void close(const std::string& failure);
+
+ private:
+  const GrabOptions& options_;
+  std::unique_ptr<vyxrec::McapRecorder> recorder_;
+  std::vector<int> handles_;
+  std::mutex mutex_;
+  std::map<std::string, std::string> counters_;
+};
 
 // The counters as a recording's "counters" record holds them (JSON).
 std::string countersJson(const vyxhost::Counters& counters, const vyxrec::Settings& readBack);

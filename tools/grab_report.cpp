@@ -1,5 +1,6 @@
 #include "grab_report.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <csignal>
 #include <cstdarg>
@@ -92,6 +93,58 @@ std::string formatSummary(const GrabReport& r) {
   }
   s += format("Files:             %" PRIu64 " (%s) in %s\n", r.files, sizeText(r.fileBytes).c_str(),
               r.outDir.c_str());
+  return s;
+}
+
+std::string formatRigSummary(const std::vector<RigCameraReport>& cameras,
+                             const std::string& outPath) {
+  std::string s;
+  std::vector<std::string> failed;
+  for (const RigCameraReport& c : cameras) {
+    if (!c.failure.empty()) failed.push_back(c.name);
+  }
+  const RigCameraReport* layout = nullptr;
+  std::vector<std::string> topics;
+  uint64_t files = 0, fileBytes = 0;
+  for (const RigCameraReport& c : cameras) {
+    const GrabReport& r = c.report;
+    std::string line = "Camera " + c.name + ":";
+    line.resize(std::max<size_t>(line.size() + 1, 19), ' ');
+    line += format("%" PRIu64, r.frames);
+    if (r.framesWanted > 0 && r.frames != r.framesWanted)
+      line += format(" of %" PRIu64, r.framesWanted);
+    line += " frames from " + r.address;
+    if (r.frames >= 2)
+      line += format(" in %.2f s, %.1f frames/s", r.lastFrameAt - r.firstFrameAt, frameRate(r));
+    line += format("; stalls %" PRIu64 ", losses %" PRIu64 ", reconnects %" PRIu64
+                   ", last latency %.1f ms",
+                   r.stalls, r.losses, r.reconnects, r.lastLatencySeconds * 1000.0);
+    if (r.retriedImages) line += format(", retried images %" PRIu64, *r.retriedImages);
+    if (!c.failure.empty()) {
+      line += "; FAILED " + c.failure;
+    } else if (r.interrupted && r.stopSignal != 0) {
+      line += ", stopped by " + stoppedBy(r.stopSignal);
+    } else if (r.interrupted) {
+      line += ", stopped when " + joined(failed) + " failed";
+    }
+    s += line + "\n";
+    if (layout == nullptr && r.frames > 0) layout = &c;
+    topics.insert(topics.end(), r.outputs.begin(), r.outputs.end());
+    files = std::max(files, r.files);
+    fileBytes = std::max(fileBytes, r.fileBytes);
+  }
+  if (layout != nullptr) {
+    const GrabReport& r = layout->report;
+    std::string types;
+    for (int t : r.cameraImageTypes) types += (types.empty() ? "" : ", ") + std::to_string(t);
+    s += format("Frame layout:      %" PRIu64 " bytes, %zu images of %" PRIu32 " x %" PRIu32
+                " pixels (camera image types %s) from %s\n",
+                r.frameBytes, r.cameraImageTypes.size(), r.columns, r.rows, types.c_str(),
+                layout->name.c_str());
+  }
+  if (!topics.empty()) s += "Images:            " + joined(topics) + "\n";
+  s += format("Files:             %" PRIu64 " (%s) in %s\n", files, sizeText(fileBytes).c_str(),
+              outPath.c_str());
   return s;
 }
 

@@ -29,6 +29,9 @@ struct GrabReport {
   double waitAfterLastFrame = 0;
   uint64_t imageBlocks = 0;               // image blocks in the frames the plug-in delivered
   std::optional<uint64_t> retriedImages;  // images the camera was asked for again (simulator only)
+  // The session's other counters (vyxhost::Counters); a rig's summary shows them per camera.
+  uint64_t stalls = 0, losses = 0, reconnects = 0;
+  double lastLatencySeconds = 0;
 
   // The last frame as the plug-in described it.
   uint64_t frameBytes = 0;
@@ -59,5 +62,17 @@ double frameRate(const GrabReport& report);
 
 // Several lines, each ending in a newline.
 std::string formatSummary(const GrabReport& report);
+
+// One camera of a rig: its own report, and why it ended early ("" if it did not fail).
+struct RigCameraReport {
+  std::string name;
+  GrabReport report;
+  std::string failure;
+};
+
+// A rig's summary: a line per camera (frames, rate, stalls, losses, reconnects, latency, how it
+// ended), then the frame layout of the first camera that delivered one, the topics and the file.
+std::string formatRigSummary(const std::vector<RigCameraReport>& cameras,
+                             const std::string& outPath);
 
 }  // namespace vyxgrab

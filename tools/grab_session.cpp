@@ -117,6 +117,10 @@ vyxhost::Counters takeCounters(const vyxhost::Camera* camera, GrabReport& report
   const vyxhost::Counters c = camera->counters();
   report.imageBlocks = c.imageBlocks;
   report.retriedImages = c.retriedImages;
+  report.stalls = c.stalls;
+  report.losses = c.losses;
+  report.reconnects = c.reconnects;
+  report.lastLatencySeconds = c.lastLatencySeconds;
   return c;
 }
 
@@ -147,7 +151,9 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
   std::optional<vyxhost::LensModel> lens = chooseLens(o, hooks);
   report.stage =
       (recordsToMcap(o) ? "creating the recording " : "creating the output directory ") + o.outDir;
-  std::unique_ptr<GrabOutput> output = recordsToMcap(o) ? makeMcapOutput(o) : makeFolderOutput(o);
+  std::unique_ptr<GrabOutput> output = hooks.output       ? hooks.output()
+                                       : recordsToMcap(o) ? makeMcapOutput(o)
+                                                          : makeFolderOutput(o);
 
   report.stage = "loading the plug-in " + pluginPath;
   // Held for the whole run, so that the camera below uses this very load.
@@ -208,6 +214,10 @@ void runGrab(const GrabOptions& o, const std::string& address, const GrabHooks& 
       report.rows = desc.std.numRows;
       report.itimeFrame = {desc.std.integrationTime[0], desc.std.integrationTime[1]};
       if (hooks.progress) hooks.progress->update(report.frames, o.frames, report.seconds);
+      if (hooks.frameDone) {
+        takeCounters(camera.get(), report);
+        hooks.frameDone(report);
+      }
     }
     if (hooks.progress) hooks.progress->finish();
     vyxrec::Settings readBackSettings;

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "grab_options.h"
+#include "grab_output.h"
 #include "grab_report.h"
 #include "progress_line.h"
 #include "vyxhost/lens.h"
@@ -26,6 +28,10 @@ struct GrabHooks {
   std::string replay;           // and replays this recording
   // The lens the simulator renders through; used when no --calibration is given.
   std::optional<vyxhost::LensModel> lens;
+  // Where the frames go; none: the output --out names (a folder, or one camera's recording).
+  std::function<std::unique_ptr<GrabOutput>()> output;
+  // After each frame is written, with the report so far (a rig's progress line).
+  std::function<void(const GrabReport&)> frameDone;
 };
 
 // Fills report as it goes. Throws vyxhost::LoadError for the plug-in's loading,

@@ -17,10 +17,29 @@ std::string progressText(uint64_t done, uint64_t total, double seconds) {
   return text;
 }
 
+std::string cameraProgressText(const std::string& name, uint64_t done, uint64_t total,
+                               uint64_t stalls, uint64_t losses, uint64_t reconnects,
+                               double latencySeconds, bool failed) {
+  char text[160];
+  const std::string of = total > 0 ? "/" + std::to_string(total) : std::string();
+  if (failed) {
+    std::snprintf(text, sizeof text, "%s %" PRIu64 "%s failed", name.c_str(), done, of.c_str());
+  } else {
+    std::snprintf(text, sizeof text,
+                  "%s %" PRIu64 "%s s%" PRIu64 " l%" PRIu64 " r%" PRIu64 " %.0fms", name.c_str(),
+                  done, of.c_str(), stalls, losses, reconnects, latencySeconds * 1000.0);
+  }
+  return text;
+}
+
 void ProgressLine::update(uint64_t done, uint64_t total, double seconds) {
   if (!enabled_) return;
-  latest_ = progressText(done, total, seconds);
-  const bool last = total > 0 && done == total;
+  updateText(progressText(done, total, seconds), total > 0 && done == total);
+}
+
+void ProgressLine::updateText(const std::string& text, bool last) {
+  if (!enabled_) return;
+  latest_ = text;
   if (shown_ && !last && Clock::now() - lastShown_ < std::chrono::milliseconds(100)) {
     heldBack_ = true;
     return;

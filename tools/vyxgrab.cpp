@@ -1,7 +1,8 @@
 // vyxgrab: grabs frames from a camera through the camera plug-in, exactly as a host would drive
 // it, and saves every image the frame allows as .npy, 16-bit .png and a false-colour preview,
 // together with the raw frame for replay and the run's manifest run.json. --simulate brings its
-// own camera.
+// own camera. With --address given several times, the cameras grab side by side into one
+// recording.
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "interrupt_watch.h"
 #include "merge_recordings.h"
 #include "progress_line.h"
+#include "rig_grab.h"
 #include "vyxhost/locate.h"
 #include "vyxhost/vyxhost.h"
 #include "wait_note.h"
@@ -125,6 +127,13 @@ int main(int argc, char** argv) {
       if (!report.closeNote.empty())
         std::fprintf(stderr, "vyxgrab: %s\n", report.closeNote.c_str());
       return 0;
+    }
+    if (vyxgrab::grabsRig(options)) {
+      vyxgrab::RigHooks rigHooks;
+      rigHooks.stopRequested = [&interrupts] { return interrupts.stopRequested(); };
+      rigHooks.stopSignal = [&interrupts] { return interrupts.signal(); };
+      rigHooks.progress = &progress;
+      return vyxgrab::runRig(options, rigHooks, stdout, stderr);
     }
     report.stage = "starting the simulated camera";
     camera = prepareCamera(options);

@@ -65,6 +65,10 @@ class Program {
     return false;
   }
   std::string output() const { return readTextFile(output_); }
+  // Sends a signal while it runs (SIGINT as Ctrl-C would).
+  void signal(int number) const {
+    if (pid_ > 0) ::kill(pid_, number);
+  }
   // Waits for the exit; its code, or -1 when it did not exit normally.
   int wait() {
     if (pid_ <= 0) return code_;
