@@ -74,7 +74,9 @@ TEST(VyxgrabRig, TwoCamerasRecordTwentyFramesEachIntoOneFile) {
     ASSERT_EQ(list.size(), 20u) << topic;
     for (size_t n = 0; n < list.size(); ++n) {
       EXPECT_EQ(list[n].sequence, n) << topic;
-      if (n > 0) EXPECT_GT(list[n].logTime, list[n - 1].logTime) << topic << " #" << n;
+      if (n > 0) {
+        EXPECT_GT(list[n].logTime, list[n - 1].logTime) << topic << " #" << n;
+      }
     }
   }
   // The two cameras grabbed side by side: their stamps interleave rather than one after the other.
