@@ -55,7 +55,8 @@ Result grabRig(const std::string& vyxgrab, int cameras, int seconds, const std::
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stdout);  // the figures are read from the recording
+    std::freopen("/dev/null", "w", stderr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -71,10 +72,10 @@ Result grabRig(const std::string& vyxgrab, int cameras, int seconds, const std::
   r.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   vyxrec::McapPlayback play(file);
-  std::map<size_t, uint64_t> next;
+  std::map<std::string, uint64_t> next;  // by camera name: camK is the K-th --address
   vyxrec::PlaybackFrame f;
   while (play.next(f)) {
-    uint64_t& expected = next[f.camera];
+    uint64_t& expected = next[play.cameras().at(f.camera)];
     if (f.sequence != expected) ++r.gaps;
     expected = f.sequence + 1;
     ++r.recorded;
@@ -84,7 +85,7 @@ Result grabRig(const std::string& vyxgrab, int cameras, int seconds, const std::
   for (int k = 0; k < cameras; ++k) {
     // A frame is whole once its second image (the amplitude request) was answered.
     const uint64_t delivered = rig[static_cast<size_t>(k)]->framesAnswered('i');
-    const uint64_t recorded = next[static_cast<size_t>(k)];
+    const uint64_t recorded = next["cam" + std::to_string(k)];
     r.delivered += delivered;
     r.lost += delivered > recorded ? delivered - recorded : 0;
     r.fewest = std::min(r.fewest, recorded);
