@@ -6,6 +6,7 @@
 // time per frame (user + system of the grabber process, from wait4; the cameras run in this
 // process and are not charged), with the ratio rig / one camera.
 //   bench_rig [--cameras N] [--seconds S]      (other arguments, as ./run bench passes, ignored)
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -51,12 +52,15 @@ Result grabRig(const std::string& vyxgrab, int cameras, int seconds, const std::
     args.push_back(rig.back()->config().address);
   }
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);  // the figures are read from the recording
-    std::freopen("/dev/null", "w", stderr);
+    // The figures are read from the recording; the grabber's own words are left out.
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -113,8 +117,10 @@ int main(int argc, char** argv) {
   int cameras = 8, seconds = 60;
   for (int i = 1; i + 1 < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--cameras") cameras = std::max(1, std::atoi(argv[++i]));
-    if (a == "--seconds") seconds = std::max(1, std::atoi(argv[++i]));
+    if (a == "--cameras")
+      cameras = std::max(1, static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
+    if (a == "--seconds")
+      seconds = std::max(1, static_cast<int>(std::strtol(argv[++i], nullptr, 10)));
   }
   const std::string dir =
       (std::filesystem::temp_directory_path() / ("bench_rig." + std::to_string(::getpid())))
@@ -133,7 +139,7 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(dir);
   const double ratio = one.cpuPerFrame() > 0 ? rig.cpuPerFrame() / one.cpuPerFrame() : 0;
   std::printf("  frames lost that a camera delivered, %d cameras: %llu (target 0: %s)\n", cameras,
-              static_cast<unsigned long long>(rig.lost + rig.gaps),
+              static_cast<unsigned long long>(rig.lost) + rig.gaps,
               rig.lost + rig.gaps == 0 ? "meets target" : "MISSES target");
   std::printf("  vyxgrab CPU per frame, %d cameras / 1 camera: %.3f\n", cameras, ratio);
   return rig.complete && one.complete ? 0 : 1;

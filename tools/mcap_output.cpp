@@ -153,8 +153,8 @@ class McapOutput : public GrabOutput {
 // One camera of a rig: its frames go into the rig's recorder, its end into the rig's counters.
 class RigCameraOutput : public GrabOutput {
  public:
-  RigCameraOutput(RigRecording& rig, vyxrec::McapRecorder& recorder, int handle, std::string name,
-                  const std::string& path)
+  RigCameraOutput(RigRecording& rig, vyxrec::McapRecorder& recorder, int handle,
+                  const std::string& name, const std::string& path)
       : rig_(rig), recorder_(recorder), name_(name), channel_(recorder, handle, name, path) {}
 
   void begin(const vyxrec::RunInfo&, const vyxhost::LensModel& lens) override {
