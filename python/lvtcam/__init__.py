@@ -38,6 +38,7 @@ import contextlib
 import json
 import operator
 import os
+import socket
 
 import numpy  # noqa: F401 - frames are NumPy arrays: ready before any thread grabs
 
@@ -335,6 +336,7 @@ class Recorder:
         itime0, itime1 = cam.integration_times()
         manifest = {
             "format": "lvt-run", "format_version": 1, "tool": "lvtcam", "tool_version": __version__,
+            "host": socket.gethostname(),  # tells this host's cameras apart in a merge
             "plugin": {"path": cam.plugin},
             "camera": {"address": cam.address, "name": name, "simulated": camera._simulated},
             "settings": {"read_back": {"itime0": itime0, "itime1": itime1, "fps": cam.fps()}},
@@ -393,7 +395,8 @@ def _run_manifest(cameras, names):
             "filters": json.loads(cam.filters()),
         })
     return {"format": "lvt-run", "format_version": 1, "tool": "lvtcam", "tool_version": __version__,
-            "plugin": {"path": cameras[0]._cam.plugin}, "cameras": entries}
+            "host": socket.gethostname(), "plugin": {"path": cameras[0]._cam.plugin},
+            "cameras": entries}
 
 
 class RigCameras:

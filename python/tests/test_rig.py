@@ -1,6 +1,8 @@
 """Rigs: two simulated cameras grabbed side by side, their frames matched by host time stamp and
 recorded into one file; bad input refused before any camera opens; a camera lost mid-run."""
 
+import json
+
 import lvtcam
 import pytest
 
@@ -47,6 +49,12 @@ def test_rig_yields_pairs_within_half_a_period_and_records_every_frame(paced_pai
 
     # The file holds both cameras, every frame each delivered (consecutive sequences), among
     # them every frame the rig yielded, bit for bit.
+    reader = lvtcam.read_recording(path)
+    run = json.loads(reader.run_manifest)
+    assert [c["name"] for c in run["cameras"]] == ["left", "right"] and run["host"]
+    counters = json.loads(reader.counters)  # the last record: each camera's counters
+    assert set(counters) == {"left", "right"}
+    assert set(counters["left"]) == set(stats["left"])
     recorded = recorded_by_camera(path)
     assert set(recorded) == {"left", "right"}
     for side, name in enumerate(("left", "right")):
