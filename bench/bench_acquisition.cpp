@@ -28,9 +28,7 @@ constexpr unsigned kId = 1;
 constexpr unsigned kProbeId = 77;  // a processing handle for the allocation hook check
 constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes;
 constexpr size_t kImageBytes = lvtwire::kImageBytes;
-constexpr int kBatch = 32;             // frames per client before the other takes over
-constexpr int kPairedIterations = 40;  // batches of each client per repetition
-constexpr int kPairedRepetitions = 10;
+constexpr int kBatch = 32;  // frames per client before the other takes over
 constexpr int kSteadyUpdates = 2000;
 
 // One camera for both clients: the plug-in instance and the bare client each
@@ -59,22 +57,14 @@ Rig& rig() {
 
 void BM_PluginUpdate(benchmark::State& state) {
   Rig& r = rig();
-  for (auto _ : state) {
-    if (!r.pluginFrame()) {
-      state.SkipWithError("vyxpUpdate failed");
-      break;
-    }
-  }
+  vyxbench::timeEach(
+      state, [&r] { return r.pluginFrame(); }, "vyxpUpdate failed");
 }
 
 void BM_BareSocket(benchmark::State& state) {
   Rig& r = rig();
-  for (auto _ : state) {
-    if (!r.bareSocketFrame()) {
-      state.SkipWithError("bare exchange failed");
-      break;
-    }
-  }
+  vyxbench::timeEach(
+      state, [&r] { return r.bareSocketFrame(); }, "bare exchange failed");
 }
 
 // The two clients' batches that ran next to each other.
@@ -87,21 +77,8 @@ void BM_PairedFrames(benchmark::State& state) {
   Rig& r = rig();
   const auto plugin = [&r] { return r.pluginFrame(); };
   const auto bare = [&r] { return r.bareSocketFrame(); };
-  bool pluginFirst = true;
-  for (auto _ : state) {
-    Pair p;
-    // Alternate which client goes first, so neither always follows the other.
-    const bool ok = pluginFirst ? vyxbench::timeFrames(kBatch, plugin, p.plugin) &&
-                                      vyxbench::timeFrames(kBatch, bare, p.bare)
-                                : vyxbench::timeFrames(kBatch, bare, p.bare) &&
-                                      vyxbench::timeFrames(kBatch, plugin, p.plugin);
-    if (!ok) {
-      state.SkipWithError("a frame failed");
-      return;
-    }
-    g_pairs.push_back(p);
-    pluginFirst = !pluginFirst;
-  }
+  vyxbench::timePairs(state, kBatch, plugin, &Pair::plugin, bare, &Pair::bare, g_pairs,
+                      "a frame failed");
 }
 
 // Heap allocations on this thread over many updates after the first frame,
@@ -134,21 +111,12 @@ void BM_SteadyStateAllocations(benchmark::State& state) {
 BENCHMARK(BM_PluginUpdate)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("min", vyxbench::fastest);
+    ->Apply(vyxbench::fiveRepetitions);
 BENCHMARK(BM_BareSocket)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("min", vyxbench::fastest);
-BENCHMARK(BM_PairedFrames)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(kPairedIterations)
-    ->Repetitions(kPairedRepetitions)
-    ->ReportAggregatesOnly(true);
+    ->Apply(vyxbench::fiveRepetitions);
+BENCHMARK(BM_PairedFrames)->Apply(vyxbench::pairedRepetitions);
 BENCHMARK(BM_SteadyStateAllocations)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const char* verdict(bool met) { return met ? "meets target" : "MISSES target"; }
