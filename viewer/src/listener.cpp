@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "http_session.h"
 
@@ -33,10 +34,9 @@ Listener::Listener(net::io_context& io, const std::string& address, uint16_t por
 
 uint16_t Listener::port() const { return acceptor_.local_endpoint().port(); }
 
-void Listener::run(const RequestChecks& checks, CommandSink& camera, FrameHub& hub) {
+void Listener::run(const RequestChecks& checks, CameraDoors doors) {
   checks_ = &checks;
-  camera_ = &camera;
-  hub_ = &hub;
+  doors_ = std::move(doors);
   accept();
 }
 
@@ -45,8 +45,7 @@ void Listener::accept() {
                                                           tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
     if (!ec) {
-      std::make_shared<HttpSession>(std::move(socket), *self->checks_, *self->camera_, *self->hub_)
-          ->run();
+      std::make_shared<HttpSession>(std::move(socket), *self->checks_, self->doors_)->run();
       self->accept();
       return;
     }
