@@ -37,8 +37,8 @@ struct CameraLoopConfig {
   bool simulated = false;
   std::string replay;
   std::chrono::milliseconds reconnectInterval{2000};
-  size_t index = 0;                        // among the viewer's cameras (the recorder's too)
-  std::string cameraName = "cam0";         // the recordings' topics: /lvt/<name>/...
+  size_t index = 0;                 // among the viewer's cameras (the recorder's too)
+  std::string cameraName = "cam0";  // the recordings' topics: /lvt/<name>/...
   // The only camera of the viewer: its loss ends a recording (in a rig the others go on).
   bool alone = true;
   std::optional<vyxhost::LensModel> lens;  // none: nominal

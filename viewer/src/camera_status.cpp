@@ -91,14 +91,14 @@ nlohmann::json CameraStatus::message(size_t clients) const {
   const bool showPaused = paused_ && state_ == "streaming";
   nlohmann::json counters = nullptr;
   if (counters_) {
-    counters = {{"frames", counters_->frames},
-                {"retried_images", counters_->retriedImages
-                                       ? nlohmann::json(*counters_->retriedImages)
-                                       : nlohmann::json(nullptr)},
-                {"stalls", counters_->stalls},
-                {"losses", counters_->losses},
-                {"reconnects", counters_->reconnects},
-                {"latency_seconds", counters_->lastLatencySeconds}};
+    counters = {
+        {"frames", counters_->frames},
+        {"retried_images", counters_->retriedImages ? nlohmann::json(*counters_->retriedImages)
+                                                    : nlohmann::json(nullptr)},
+        {"stalls", counters_->stalls},
+        {"losses", counters_->losses},
+        {"reconnects", counters_->reconnects},
+        {"latency_seconds", counters_->lastLatencySeconds}};
   }
   return {{"type", "status"},
           {"camera", index_},

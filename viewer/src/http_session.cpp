@@ -148,8 +148,7 @@ void HttpSession::upgrade(const Request& request, const std::string& query) {
     return;
   }
   const CameraDoor& door = doors_[*camera];
-  std::make_shared<WsSession>(stream_.release_socket(), *door.commands, *door.hub)
-      ->start(request);
+  std::make_shared<WsSession>(stream_.release_socket(), *door.commands, *door.hub)->start(request);
 }
 
 void HttpSession::sendCameras(const Request& request) {

@@ -41,19 +41,19 @@ void Listener::run(const RequestChecks& checks, CameraDoors doors) {
 }
 
 void Listener::accept() {
-  acceptor_.async_accept(io_, [self = shared_from_this()](boost::system::error_code ec,
-                                                          tcp::socket socket) {
-    if (ec == net::error::operation_aborted) return;
-    if (!ec) {
-      std::make_shared<HttpSession>(std::move(socket), *self->checks_, self->doors_)->run();
-      self->accept();
-      return;
-    }
-    // Out of descriptors and the like: wait a little instead of spinning.
-    std::fprintf(stderr, "vyxview: accepting a connection failed: %s\n", ec.message().c_str());
-    self->retry_.expires_after(kRetryAfterFailure);
-    self->retry_.async_wait([self](boost::system::error_code) { self->accept(); });
-  });
+  acceptor_.async_accept(
+      io_, [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) {
+        if (ec == net::error::operation_aborted) return;
+        if (!ec) {
+          std::make_shared<HttpSession>(std::move(socket), *self->checks_, self->doors_)->run();
+          self->accept();
+          return;
+        }
+        // Out of descriptors and the like: wait a little instead of spinning.
+        std::fprintf(stderr, "vyxview: accepting a connection failed: %s\n", ec.message().c_str());
+        self->retry_.expires_after(kRetryAfterFailure);
+        self->retry_.async_wait([self](boost::system::error_code) { self->accept(); });
+      });
 }
 
 }  // namespace vyxview

@@ -96,8 +96,7 @@ void Recorder::lensLocked(size_t camera, const vyxhost::LensModel& l, uint64_t s
   recorder_->cameraInfo(handles_[camera], info);
 }
 
-void Recorder::add(size_t camera, const vyxhost::Frame& frame,
-                   const vyxhost::DepthImages& images) {
+void Recorder::add(size_t camera, const vyxhost::Frame& frame, const vyxhost::DepthImages& images) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (!recorder_ || camera >= handles_.size()) return;
   vyxrec::RecorderFrame f;

@@ -37,8 +37,8 @@ Rig::~Rig() { stop(); }
 CameraDoors Rig::doors() {
   CameraDoors doors;
   for (size_t i = 0; i < loops_.size(); ++i)
-    doors.push_back({commands_[i].get(), hubs_[i].get(), configs_[i].cameraName,
-                     configs_[i].address});
+    doors.push_back(
+        {commands_[i].get(), hubs_[i].get(), configs_[i].cameraName, configs_[i].address});
   return doors;
 }
 

@@ -2,8 +2,8 @@
 // through the plug-in, serves one page on http://127.0.0.1:8090/ (a panel per camera) and
 // streams the distance and amplitude images to every page that is open.
 #include <CLI/CLI.hpp>
-#include <boost/asio/io_context.hpp>
 #include <algorithm>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <chrono>
 #include <cstdio>
@@ -176,8 +176,7 @@ std::string rigProblem(const Options& o) {
            std::to_string(std::max<size_t>(o.addresses.size(), 1)) + ")";
   std::set<std::string> seen;
   for (const std::string& a : o.addresses) {
-    if (!seen.insert(a).second)
-      return "--address " + a + " is given twice; each camera once";
+    if (!seen.insert(a).second) return "--address " + a + " is given twice; each camera once";
   }
   seen.clear();
   for (size_t i = 0; i < o.addresses.size() || i < o.names.size(); ++i) {
