@@ -28,9 +28,7 @@ constexpr unsigned kId = 1;
 constexpr unsigned kProbeId = 77;  // a processing handle for the allocation hook check
 constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes;
 constexpr size_t kImageBytes = lvtwire::kImageBytes;
-constexpr int kBatch = 32;             // frames per client before the other takes over
-constexpr int kPairedIterations = 40;  // batches of each client per repetition
-constexpr int kPairedRepetitions = 10;
+constexpr int kBatch = 32;  // frames per client before the other takes over
 constexpr int kSteadyUpdates = 2000;
 
 // One camera for both clients: the plug-in instance and the bare client each
@@ -90,12 +88,7 @@ void BM_PairedFrames(benchmark::State& state) {
   bool pluginFirst = true;
   for (auto _ : state) {
     Pair p;
-    // Alternate which client goes first, so neither always follows the other.
-    const bool ok = pluginFirst ? vyxbench::timeFrames(kBatch, plugin, p.plugin) &&
-                                      vyxbench::timeFrames(kBatch, bare, p.bare)
-                                : vyxbench::timeFrames(kBatch, bare, p.bare) &&
-                                      vyxbench::timeFrames(kBatch, plugin, p.plugin);
-    if (!ok) {
+    if (!vyxbench::timeInTurn(kBatch, pluginFirst, plugin, p.plugin, bare, p.bare)) {
       state.SkipWithError("a frame failed");
       return;
     }
@@ -134,21 +127,12 @@ void BM_SteadyStateAllocations(benchmark::State& state) {
 BENCHMARK(BM_PluginUpdate)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("min", vyxbench::fastest);
+    ->Apply(vyxbench::fiveRepetitions);
 BENCHMARK(BM_BareSocket)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("min", vyxbench::fastest);
-BENCHMARK(BM_PairedFrames)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(kPairedIterations)
-    ->Repetitions(kPairedRepetitions)
-    ->ReportAggregatesOnly(true);
+    ->Apply(vyxbench::fiveRepetitions);
+BENCHMARK(BM_PairedFrames)->Apply(vyxbench::pairedRepetitions);
 BENCHMARK(BM_SteadyStateAllocations)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 const char* verdict(bool met) { return met ? "meets target" : "MISSES target"; }

@@ -138,8 +138,6 @@ void BM_LimitWholeRoad(benchmark::State& s) {
 // The whole road and its limit in alternating batches, so that both meet the
 // same machine load: CPU seconds per frame of each, pair by pair.
 constexpr int kBatch = 32;
-constexpr int kPairedIterations = 40;
-constexpr int kPairedRepetitions = 10;
 struct Pair {
   vyxbench::PerFrame road, limit;
 };
@@ -157,11 +155,7 @@ void BM_PairedWholeRoad(benchmark::State& state) {
   bool roadFirst = true;
   for (auto _ : state) {
     Pair p;
-    const bool ok = roadFirst ? vyxbench::timeFrames(kBatch, whole, p.road) &&
-                                    vyxbench::timeFrames(kBatch, limit, p.limit)
-                              : vyxbench::timeFrames(kBatch, limit, p.limit) &&
-                                    vyxbench::timeFrames(kBatch, whole, p.road);
-    if (!ok) {
+    if (!vyxbench::timeInTurn(kBatch, roadFirst, whole, p.road, limit, p.limit)) {
       state.SkipWithError("a call on the road failed");
       return;
     }
@@ -185,12 +179,8 @@ const Stage kStages[] = {
     {"process 0x10002", "BM_Process10002", "BM_LimitImageCopy"},
 };
 
-#define ROAD_BENCHMARK(fn)            \
-  BENCHMARK(fn)                       \
-      ->Unit(benchmark::kMicrosecond) \
-      ->Repetitions(5)                \
-      ->ReportAggregatesOnly(true)    \
-      ->ComputeStatistics("min", vyxbench::fastest)
+#define ROAD_BENCHMARK(fn) \
+  BENCHMARK(fn)->Unit(benchmark::kMicrosecond)->Apply(vyxbench::fiveRepetitions)
 ROAD_BENCHMARK(BM_Update);
 ROAD_BENCHMARK(BM_RawSizeAndCopy);
 ROAD_BENCHMARK(BM_Description);
@@ -201,11 +191,7 @@ ROAD_BENCHMARK(BM_LimitBareFrame);
 ROAD_BENCHMARK(BM_LimitFrameCopy);
 ROAD_BENCHMARK(BM_LimitImageCopy);
 ROAD_BENCHMARK(BM_LimitWholeRoad);
-BENCHMARK(BM_PairedWholeRoad)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(kPairedIterations)
-    ->Repetitions(kPairedRepetitions)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PairedWholeRoad)->Apply(vyxbench::pairedRepetitions);
 
 void printLine(const char* label, const vyxbench::Figures* f, const vyxbench::Figures* limit) {
   std::printf("  %-16s %9.3f us", label, f->cpuSeconds * 1e6);

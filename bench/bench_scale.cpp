@@ -34,8 +34,6 @@ constexpr unsigned kFirstId = 1;
 constexpr size_t kHeaderBytes = lvtwire::kShortHeader.bytes;
 constexpr size_t kImageBytes = lvtwire::kImageBytes;
 constexpr int kBatchFrames = 32;  // frames per size and client in one paired batch
-constexpr int kPairedIterations = 40;
-constexpr int kPairedRepetitions = 10;
 
 struct BareCamera {
   BareCamera(const vyxbench::CameraRig& rig)
@@ -125,15 +123,8 @@ BENCHMARK(BM_RoundRobin)
     ->Arg(16)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true)
-    ->ComputeStatistics("min", vyxbench::fastest);
-BENCHMARK(BM_PairedSizes)
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(kPairedIterations)
-    ->Repetitions(kPairedRepetitions)
-    ->ReportAggregatesOnly(true);
+    ->Apply(vyxbench::fiveRepetitions);
+BENCHMARK(BM_PairedSizes)->Apply(vyxbench::pairedRepetitions);
 
 using vyxbench::quantile;
 

@@ -1,8 +1,9 @@
 #include "merge_recordings.h"
 
+#include <cctype>
 #include <map>
 #include <memory>
-#include <set>
+#include <nlohmann/json.hpp>
 
 #include "vyxrec/mcap_reader.h"
 #include "vyxrec/mcap_writer.h"
@@ -22,6 +23,24 @@ std::string cameraOf(const std::string& topic) {
   return slash == std::string::npos ? "" : topic.substr(root, slash - root);
 }
 
+// The recording host a file's "run" record names, as a topic part ("cell-3.local" ->
+// "cell_3_local"); "" when it names none.
+std::string hostOf(const vyxrec::McapReader& reader) {
+  for (const vyxrec::McapMetadata& m : reader.metadata()) {
+    if (m.name != "run") continue;
+    const auto text = m.entries.find("json");
+    if (text == m.entries.end()) continue;
+    const nlohmann::json run = nlohmann::json::parse(text->second, nullptr, false);
+    if (!run.is_object() || !run.contains("host") || !run.at("host").is_string()) continue;
+    std::string host = run.at("host").get<std::string>();
+    for (char& c : host) {
+      if (std::isalnum(static_cast<unsigned char>(c)) == 0) c = '_';
+    }
+    return host;
+  }
+  return "";
+}
+
 struct Input {
   std::unique_ptr<vyxrec::McapReader> reader;
   vyxrec::McapMessage head;
@@ -39,7 +58,7 @@ MergeResult mergeRecordings(const std::vector<std::string>& inputs, const std::s
     in[i].reader = std::make_unique<vyxrec::McapReader>(inputs[i]);
   }
   vyxrec::McapWriter writer(output);
-  std::set<std::string> cameras;  // names taken by earlier files
+  std::map<std::string, std::string> cameras;  // names taken by earlier files -> their host
   std::map<std::pair<size_t, uint16_t>, uint16_t> schemas;
 
   // A channel is added to the output when its input first reaches it: in streaming mode the
@@ -63,13 +82,19 @@ MergeResult mergeRecordings(const std::vector<std::string>& inputs, const std::s
     if (!camera.empty()) {
       auto name = input.renamed.find(camera);
       if (name == input.renamed.end()) {
+        // A name taken by an earlier file: the camera of another host takes that host's name,
+        // else (same host, or none named) the file's place on the command line.
+        const std::string host = hostOf(*input.reader);
         std::string chosen = camera;
-        if (cameras.count(chosen) != 0) {
-          chosen = camera + "_" + std::to_string(i + 1);
+        const auto taken = cameras.find(camera);
+        if (taken != cameras.end()) {
+          const bool otherHost = !host.empty() && host != taken->second;
+          chosen = camera + "_" + (otherHost ? host : std::to_string(i + 1));
+          if (cameras.count(chosen) != 0) chosen = camera + "_" + std::to_string(i + 1);
           result.notes.push_back("camera " + camera + " of " + inputs[i] + " is " + chosen +
                                  " in " + output);
         }
-        cameras.insert(chosen);
+        cameras.emplace(chosen, host);
         name = input.renamed.emplace(camera, chosen).first;
       }
       topic = kRoot + name->second + topic.substr(sizeof kRoot - 1 + camera.size());

@@ -34,6 +34,14 @@ bool timeFrames(int frames, Fetch&& fetch, PerFrame& out) {
   return true;
 }
 
+// A batch of each, a's first when aFirst: the caller alternates, so that neither always follows
+// the other. False as soon as a fetch fails.
+template <typename A, typename B>
+bool timeInTurn(int frames, bool aFirst, A&& a, PerFrame& outA, B&& b, PerFrame& outB) {
+  return aFirst ? timeFrames(frames, a, outA) && timeFrames(frames, b, outB)
+                : timeFrames(frames, b, outB) && timeFrames(frames, a, outA);
+}
+
 // The value at fraction q (0 to 1) of the sorted values; v must not be empty.
 inline double quantile(std::vector<double> v, double q) {
   std::sort(v.begin(), v.end());

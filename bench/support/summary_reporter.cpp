@@ -62,4 +62,16 @@ int runWithSummary(int argc, char** argv,
   return 0;
 }
 
+void fiveRepetitions(benchmark::internal::Benchmark* b) {
+  b->Repetitions(5)->ReportAggregatesOnly(true)->ComputeStatistics("min", fastest);
+}
+
+void pairedRepetitions(benchmark::internal::Benchmark* b) {
+  b->UseRealTime()
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(40)
+      ->Repetitions(10)
+      ->ReportAggregatesOnly(true);
+}
+
 }  // namespace vyxbench

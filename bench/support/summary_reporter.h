@@ -36,6 +36,13 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 // adds time, so this is the steadiest figure; it is reported beside the median.
 double fastest(const std::vector<double>& values);
 
+// How the timed benchmarks repeat: five repetitions, aggregates only, the fastest beside them
+// (`BENCHMARK(BM_X)->Apply(vyxbench::fiveRepetitions)`).
+void fiveRepetitions(benchmark::internal::Benchmark* b);
+// How the paired benchmarks repeat: 40 batches of each per repetition, 10 repetitions, aggregates
+// only, in milliseconds.
+void pairedRepetitions(benchmark::internal::Benchmark* b);
+
 // The statistics a summary looks at, steadiest first.
 const std::vector<std::string>& summaryStatistics();
 

@@ -215,53 +215,58 @@ class McapReader::Impl {
     indexed_ = true;
   }
 
-  void parseSummary(const uint8_t* data, size_t size, uint64_t base) {
+  // Calls take(opcode, record, at) for each record of a section starting at file offset base; a
+  // record cut short fails naming where it starts.
+  template <class Take>
+  void eachRecord(const uint8_t* data, size_t size, uint64_t base, const char* what, Take take) {
     Cursor records(data, size);
     while (!records.atEnd()) {
       const uint64_t at = base + records.position();
       try {
         const uint8_t opcode = records.u8();
         const uint64_t length = records.u64();
-        Cursor r(records.take(length, "a summary record"), static_cast<size_t>(length));
-        if (addDefinition(opcode, r, at)) continue;
-        switch (opcode) {
-          case mcap::kStatistics:
-            readStatistics(r);
-            break;
-          case mcap::kChunkIndex:
-            readChunkIndex(r);
-            break;
-          case mcap::kMetadataIndex: {
-            const uint64_t offset = r.u64();
-            const uint64_t recordLength = r.u64();
-            metadataIndex_.emplace_back(offset, recordLength);
-            break;
-          }
-          case mcap::kAttachmentIndex:
-            break;
-          default:
-            if (opcode < 0x80) fail(at, "record " + std::to_string(opcode) + " out of place");
-        }
+        Cursor r(records.take(length, what), static_cast<size_t>(length));
+        take(opcode, r, at);
       } catch (const bytes::Truncated& e) {
         fail(at, e.what());
       }
     }
   }
 
+  void outOfPlace(uint8_t opcode, uint64_t at) {
+    if (opcode < 0x80) fail(at, "record " + std::to_string(opcode) + " out of place");
+  }
+
+  void parseSummary(const uint8_t* data, size_t size, uint64_t base) {
+    eachRecord(data, size, base, "a summary record",
+               [this](uint8_t opcode, Cursor& r, uint64_t at) {
+                 if (addDefinition(opcode, r, at)) return;
+                 switch (opcode) {
+                   case mcap::kStatistics:
+                     readStatistics(r);
+                     break;
+                   case mcap::kChunkIndex:
+                     readChunkIndex(r);
+                     break;
+                   case mcap::kMetadataIndex: {
+                     const uint64_t offset = r.u64();
+                     const uint64_t recordLength = r.u64();
+                     metadataIndex_.emplace_back(offset, recordLength);
+                     break;
+                   }
+                   case mcap::kAttachmentIndex:
+                     break;
+                   default:
+                     outOfPlace(opcode, at);
+                 }
+               });
+  }
+
   void parseSummaryOffsets(const uint8_t* data, size_t size, uint64_t base) {
-    Cursor records(data, size);
-    while (!records.atEnd()) {
-      const uint64_t at = base + records.position();
-      try {
-        const uint8_t opcode = records.u8();
-        records.skip(records.u64(), "a summary offset record");
-        if (opcode != mcap::kSummaryOffset && opcode < 0x80) {
-          fail(at, "record " + std::to_string(opcode) + " out of place");
-        }
-      } catch (const bytes::Truncated& e) {
-        fail(at, e.what());
-      }
-    }
+    eachRecord(data, size, base, "a summary offset record",
+               [this](uint8_t opcode, Cursor&, uint64_t at) {
+                 if (opcode != mcap::kSummaryOffset) outOfPlace(opcode, at);
+               });
   }
 
   void readStatistics(Cursor& r) {

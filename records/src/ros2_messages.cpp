@@ -228,13 +228,21 @@ void encodeRawFrame(Buffer& out, uint64_t stampNs, std::string_view frameId,
   cdr.raw(data, size);
 }
 
+namespace {
+// Header, height, width and a text: how an image and a camera model begin.
+template <class Message>
+void readHead(CdrIn& cdr, Message& m, std::string& text) {
+  cdr.header(m.stampNs, m.frameId);
+  m.height = cdr.get<uint32_t>();
+  m.width = cdr.get<uint32_t>();
+  text = cdr.string();
+}
+}  // namespace
+
 Image decodeImage(const uint8_t* message, size_t size) {
   CdrIn cdr(message, size, kImage.name);
   Image image;
-  cdr.header(image.stampNs, image.frameId);
-  image.height = cdr.get<uint32_t>();
-  image.width = cdr.get<uint32_t>();
-  image.encoding = cdr.string();
+  readHead(cdr, image, image.encoding);
   image.bigEndian = cdr.get<uint8_t>() != 0;
   image.step = cdr.get<uint32_t>();
   image.size = cdr.count(1);
@@ -260,10 +268,7 @@ Image decodeImage32FC1(const uint8_t* message, size_t size, std::vector<float>& 
 CameraInfo decodeCameraInfo(const uint8_t* message, size_t size) {
   CdrIn cdr(message, size, kCameraInfo.name);
   CameraInfo info;
-  cdr.header(info.stampNs, info.frameId);
-  info.height = cdr.get<uint32_t>();
-  info.width = cdr.get<uint32_t>();
-  info.distortionModel = cdr.string();
+  readHead(cdr, info, info.distortionModel);
   info.d.resize(cdr.count(sizeof(double)));
   for (double& v : info.d) v = cdr.get<double>();
   for (double& v : info.k) v = cdr.get<double>();

@@ -1,6 +1,7 @@
 #include "vyxrec/run_manifest.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -35,12 +36,19 @@ Settings settingsFromJson(const json& j) {
   return s;
 }
 
+std::string thisHost() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
 json runToJson(const RunInfo& r) {
   json j = {
       {"format", kManifestFormat},
       {"format_version", kManifestVersion},
       {"tool", r.tool},
       {"tool_version", r.toolVersion},
+      {"host", r.host.empty() ? thisHost() : r.host},
       {"plugin", {{"path", r.pluginPath}, {"interface_version", r.interfaceVersion}}},
       {"camera",
        {{"address", r.address},
@@ -79,6 +87,7 @@ Manifest fromJson(const json& j) {
   RunInfo& r = m.run;
   r.tool = j.value("tool", "");
   r.toolVersion = j.value("tool_version", "");
+  r.host = j.value("host", "");
   const json& plugin = j.at("plugin");
   r.pluginPath = plugin.value("path", "");
   r.interfaceVersion = plugin.value("interface_version", 0);

@@ -24,10 +24,7 @@ void CameraState::setStopping(bool stopping) {
   changed_.notify_all();
 }
 
-bool CameraState::stopping() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return stopping_;
-}
+bool CameraState::stopping() const { return read(stopping_); }
 
 void CameraState::waitForStop() const {
   std::unique_lock<std::mutex> lock(mu_);
@@ -77,15 +74,9 @@ void CameraState::setBoundDataPort(uint16_t port) {
   boundDataPort_ = port;
 }
 
-uint16_t CameraState::boundDataPort() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return boundDataPort_;
-}
+uint16_t CameraState::boundDataPort() const { return read(boundDataPort_); }
 
-Frontend CameraState::frontend() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return frontend_;
-}
+Frontend CameraState::frontend() const { return read(frontend_); }
 
 Frontend CameraState::writeFrontend(Frontend values) {
   int minFps, maxFps;
@@ -183,10 +174,7 @@ void CameraState::setSplitIntoSingleBytes(bool on) {
   split_ = on;
 }
 
-bool CameraState::splitIntoSingleBytes() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return split_;
-}
+bool CameraState::splitIntoSingleBytes() const { return read(split_); }
 
 void CameraState::connectionOpened() {
   {
@@ -205,15 +193,9 @@ void CameraState::connectionClosed() {
   changed_.notify_all();
 }
 
-std::vector<RpcCall> CameraState::calls() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return calls_;
-}
+std::vector<RpcCall> CameraState::calls() const { return read(calls_); }
 
-std::vector<uint8_t> CameraState::dataRequests() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return requests_;
-}
+std::vector<uint8_t> CameraState::dataRequests() const { return read(requests_); }
 
 void CameraState::clearLog() {
   std::lock_guard<std::mutex> lock(mu_);
@@ -224,15 +206,9 @@ void CameraState::clearLog() {
   last_.clear();
 }
 
-size_t CameraState::connectionsAccepted() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return accepted_;
-}
+size_t CameraState::connectionsAccepted() const { return read(accepted_); }
 
-size_t CameraState::openDataConnections() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return open_;
-}
+size_t CameraState::openDataConnections() const { return read(open_); }
 
 bool CameraState::waitForOpenDataConnections(size_t n, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mu_);

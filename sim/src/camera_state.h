@@ -79,6 +79,13 @@ class CameraState {
     int remaining;  // -1 = for good
   };
 
+  // A copy of a member, taken under the lock.
+  template <class T>
+  T read(const T& member) const {
+    const std::lock_guard<std::mutex> lock(mu_);
+    return member;
+  }
+
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;  // stopping and connection counts
   bool stopping_ = false;

@@ -4,7 +4,7 @@
 //
 // {
 //   "format": "lvt-run", "format_version": 1,
-//   "tool": "vyxgrab", "tool_version": "1.0.0",
+//   "tool": "vyxgrab", "tool_version": "1.0.0", "host": "cell-3",
 //   "plugin": {"path": "...", "interface_version": 66049},
 //   "camera": {"address": "127.3.4.5", "simulated": true, "replay": null},
 //   "settings": {"requested": {"itime0": 500, "itime1": null, "fps": 20},
@@ -33,6 +33,9 @@ struct Settings {
 
 struct RunInfo {
   std::string tool, toolVersion;
+  // The recording machine's name (gethostname), filled in when written; what tells apart cameras
+  // of the same name when recordings of several hosts are merged.
+  std::string host;
   std::string pluginPath;
   int interfaceVersion = 0;
   std::string address;
