@@ -57,22 +57,14 @@ Rig& rig() {
 
 void BM_PluginUpdate(benchmark::State& state) {
   Rig& r = rig();
-  for (auto _ : state) {
-    if (!r.pluginFrame()) {
-      state.SkipWithError("vyxpUpdate failed");
-      break;
-    }
-  }
+  vyxbench::timeEach(
+      state, [&r] { return r.pluginFrame(); }, "vyxpUpdate failed");
 }
 
 void BM_BareSocket(benchmark::State& state) {
   Rig& r = rig();
-  for (auto _ : state) {
-    if (!r.bareSocketFrame()) {
-      state.SkipWithError("bare exchange failed");
-      break;
-    }
-  }
+  vyxbench::timeEach(
+      state, [&r] { return r.bareSocketFrame(); }, "bare exchange failed");
 }
 
 // The two clients' batches that ran next to each other.
@@ -85,16 +77,8 @@ void BM_PairedFrames(benchmark::State& state) {
   Rig& r = rig();
   const auto plugin = [&r] { return r.pluginFrame(); };
   const auto bare = [&r] { return r.bareSocketFrame(); };
-  bool pluginFirst = true;
-  for (auto _ : state) {
-    Pair p;
-    if (!vyxbench::timeInTurn(kBatch, pluginFirst, plugin, p.plugin, bare, p.bare)) {
-      state.SkipWithError("a frame failed");
-      return;
-    }
-    g_pairs.push_back(p);
-    pluginFirst = !pluginFirst;
-  }
+  vyxbench::timePairs(state, kBatch, plugin, &Pair::plugin, bare, &Pair::bare, g_pairs,
+                      "a frame failed");
 }
 
 // Heap allocations on this thread over many updates after the first frame,

@@ -152,16 +152,8 @@ void BM_PairedWholeRoad(benchmark::State& state) {
   const auto limit = [&r] {
     return r.bareFetch() && r.copyFrame() && r.copyImage(0) && r.copyImage(1);
   };
-  bool roadFirst = true;
-  for (auto _ : state) {
-    Pair p;
-    if (!vyxbench::timeInTurn(kBatch, roadFirst, whole, p.road, limit, p.limit)) {
-      state.SkipWithError("a call on the road failed");
-      return;
-    }
-    g_pairs.push_back(p);
-    roadFirst = !roadFirst;
-  }
+  vyxbench::timePairs(state, kBatch, whole, &Pair::road, limit, &Pair::limit, g_pairs,
+                      "a call on the road failed");
 }
 
 // Each stage of the road and the limit it is held against ("" for none: the

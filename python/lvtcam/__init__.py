@@ -23,6 +23,11 @@ given by calibration= (a calibration file), else the simulated camera's own
 lens, else the nominal lens (frame.lens["nominal"] then says so). The distance
 image is the radial distance along each pixel's ray, not z.
 
+Rigs: Rig([a, b]) opens several cameras that grab side by side, each on its
+own thread; rig.frames(n) yields tuples of frames matched by host time stamp
+(within half a frame period), and rig.record("rig.mcap") records them all into
+one file.
+
 Recordings: cam.record("run.mcap") records every frame the camera takes into
 one MCAP file; read_recording() reads such a file, or a folder written by
 vyxgrab, back. A recording that cannot be read raises ValueError naming the
@@ -33,6 +38,7 @@ import contextlib
 import json
 import operator
 import os
+import socket
 
 import numpy  # noqa: F401 - frames are NumPy arrays: ready before any thread grabs
 
@@ -41,7 +47,7 @@ from . import _lvtcam
 from ._lvtcam import Frame, __version__
 
 __all__ = ["open", "simulate", "read_recording", "plugin_search", "Camera", "Frame",
-           "CameraError", "SimulatedCamera", "Recorder", "DEFAULT_FILTERS"]
+           "CameraError", "SimulatedCamera", "Recorder", "Rig", "RigRecorder", "DEFAULT_FILTERS"]
 
 # The time-of-flight filters as the cameras use them unless told otherwise: a dict of the fields
 # of vyxhost::FilterSettings (min_amplitude, saturation, min_distance, max_distance,
@@ -330,6 +336,7 @@ class Recorder:
         itime0, itime1 = cam.integration_times()
         manifest = {
             "format": "lvt-run", "format_version": 1, "tool": "lvtcam", "tool_version": __version__,
+            "host": socket.gethostname(),  # tells this host's cameras apart in a merge
             "plugin": {"path": cam.plugin},
             "camera": {"address": cam.address, "name": name, "simulated": camera._simulated},
             "settings": {"read_back": {"itime0": itime0, "itime1": itime1, "fps": cam.fps()}},
@@ -365,6 +372,271 @@ class Recorder:
     @property
     def closed(self):
         return self._rec.closed
+
+
+def _camera_name(name):
+    name = _text(name, "name")
+    if not name or "/" in name:
+        raise ValueError(f"name must be a camera name without '/', not {name!r}")
+    return name
+
+
+def _run_manifest(cameras, names):
+    """The run manifest a recording starts with: the plug-in, each camera (address, name,
+    settings read back, lens) and the filters of the first."""
+    entries = []
+    for camera, name in zip(cameras, names):
+        cam = camera._cam
+        itime0, itime1 = cam.integration_times()
+        entries.append({
+            "address": cam.address, "name": name, "simulated": camera._simulated,
+            "settings": {"read_back": {"itime0": itime0, "itime1": itime1, "fps": cam.fps()}},
+            "lens": json.loads(cam.lens_json()),
+            "filters": json.loads(cam.filters()),
+        })
+    return {"format": "lvt-run", "format_version": 1, "tool": "lvtcam", "tool_version": __version__,
+            "host": socket.gethostname(), "plugin": {"path": cameras[0]._cam.plugin},
+            "cameras": entries}
+
+
+class RigCameras:
+    """A rig's cameras, by index (in the order of the addresses) or by name."""
+
+    def __init__(self, cameras, names):
+        self._cameras = list(cameras)
+        self._names = list(names)
+
+    def __len__(self):
+        return len(self._cameras)
+
+    def __iter__(self):
+        return iter(self._cameras)
+
+    def __getitem__(self, key):
+        if isinstance(key, str):
+            try:
+                return self._cameras[self._names.index(key)]
+            except ValueError:
+                raise KeyError(f"no camera named {key!r}; the rig has "
+                               f"{', '.join(self._names)}") from None
+        return self._cameras[key]
+
+    def names(self):
+        return list(self._names)
+
+
+class Rig:
+    """Several cameras grabbing side by side, their frames matched by host time stamp.
+
+    addresses: the cameras, each once; names: one per camera (default cam0, cam1, ...);
+    calibration: None, or one calibration file (or None) per camera; plugin, filters: as in
+    open(), for every camera. Each camera grabs on a thread of its own from the first
+    frames() or record() on. frames(n) yields n tuples with one Frame per camera, in the
+    order of the addresses, whose host stamps lie within half a frame period of each other
+    (the period of the slowest camera); a frame that finds no partner is counted in
+    rig.unmatched, never dropped silently. A camera that fails raises CameraError naming it,
+    and the rig stops; what was recorded stays in the file. Use it as a context manager::
+
+        with lvtcam.Rig([a, b], names=["left", "right"]) as rig, rig.record("rig.mcap"):
+            for left, right in rig.frames(100):
+                ...
+    """
+
+    def __init__(self, addresses, names=None, calibration=None, plugin=None,
+                 filters=_DEFAULT):
+        if isinstance(addresses, (str, bytes)) or not hasattr(addresses, "__iter__"):
+            raise TypeError("addresses must be a list of camera addresses, not "
+                            f"{type(addresses).__name__}")
+        addresses = [_text(a, "address") for a in addresses]
+        if not addresses:
+            raise ValueError("a rig needs at least one camera address")
+        for i, address in enumerate(addresses):
+            if not address.strip():
+                raise ValueError(f"address {i} must name a camera, e.g. '192.0.2.10'")
+            if address in addresses[:i]:
+                raise ValueError(f"the address {address} is given twice (cameras "
+                                 f"{addresses.index(address)} and {i}); each camera once")
+        if names is None:
+            names = [f"cam{i}" for i in range(len(addresses))]
+        else:
+            if isinstance(names, (str, bytes)) or not hasattr(names, "__iter__"):
+                raise TypeError(f"names must be a list of names, not {type(names).__name__}")
+            names = [_camera_name(n) for n in names]
+            if len(names) != len(addresses):
+                raise ValueError(f"{len(names)} names for {len(addresses)} addresses; give one "
+                                 "name per camera")
+            for i, name in enumerate(names):
+                if name in names[:i]:
+                    raise ValueError(f"the name {name!r} is given twice (cameras "
+                                     f"{names.index(name)} and {i}); each camera needs its own")
+        if calibration is None:
+            calibration = [None] * len(addresses)
+        elif isinstance(calibration, (str, bytes, os.PathLike)) or not hasattr(
+                calibration, "__iter__"):
+            raise TypeError("calibration must be a list with one calibration file (or None) "
+                            "per camera")
+        else:
+            calibration = list(calibration)
+            if len(calibration) != len(addresses):
+                raise ValueError(f"{len(calibration)} calibrations for {len(addresses)} "
+                                 "addresses; give one (or None) per camera")
+        # Everything above is checked before any camera opens.
+        self._names = names
+        self._recorder = None
+        cameras = []
+        try:
+            for address, name, calib in zip(addresses, names, calibration):
+                try:
+                    cameras.append(Camera(address, plugin, calib, filters))
+                except CameraError as e:
+                    raise _named(e, name, address) from e
+            self._cameras = RigCameras(cameras, names)
+            self._rig = _lvtcam._Rig([c._cam for c in cameras], names, self._period())
+        except BaseException:
+            for camera in cameras:
+                camera.close()
+            raise
+
+    def _period(self):
+        """The slowest camera's frame period, in seconds."""
+        periods = []
+        for index, camera in enumerate(self._cameras):
+            try:
+                periods.append(1.0 / max(camera.fps, 1))
+            except CameraError as e:
+                raise self._failed(e, index) from e
+        return max(periods)
+
+    def _failed(self, error, index):
+        """The error of the camera at index, naming it; a recording ends with it as reason."""
+        error = _named(error, self._names[index], self._cameras[index].address)
+        self._stop_recording(str(error))
+        return error
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        if exc is not None:
+            self._stop_recording(f"{exc_type.__name__}: {exc}")
+        self.close()
+        return False
+
+    def __repr__(self):
+        return f"<lvtcam.Rig {', '.join(self._names)}>"
+
+    def close(self):
+        """Finish a recording still open, stop the threads and close every camera. Safe to call
+        more than once."""
+        rig = getattr(self, "_rig", None)
+        if rig is None:
+            return
+        self._stop_recording()
+        rig.stop()
+        for camera in self._cameras:
+            camera.close()
+
+    @property
+    def cameras(self):
+        """The cameras, by index or by name (rig.cameras["left"].fps = 10), for their settings.
+        Grab through the rig, not through them."""
+        return self._cameras
+
+    @property
+    def names(self):
+        return list(self._names)
+
+    @property
+    def unmatched(self):
+        """Frames per camera name that found no partner (within half a frame period)."""
+        return dict(zip(self._names, self._rig.unmatched))
+
+    @property
+    def stats(self):
+        """Each camera's counters (see Camera.stats) by name, with its unmatched frames."""
+        unmatched = self.unmatched
+        return {name: dict(camera.stats, unmatched=unmatched[name])
+                for name, camera in zip(self._names, self._cameras)}
+
+    def frames(self, count=None):
+        """Iterate over the next count tuples of frames (endlessly when count is None), one
+        Frame per camera in the order of the addresses (frame.camera names it)."""
+        if count is not None:
+            count = _whole(count, "count")
+            if count < 0:
+                raise ValueError(f"count must not be negative, not {count}")
+        if self._cameras[0].closed:
+            raise ValueError("the rig is closed")
+        self._rig.set_period(self._period())  # a camera's rate may have been set meanwhile
+        return self._frames(count)
+
+    def _frames(self, count):
+        n = 0
+        while count is None or n < count:
+            try:
+                frames = self._rig.next()
+            except CameraError as e:
+                failed = self._rig.failed_camera
+                if failed is None:
+                    raise
+                raise self._failed(e, failed) from e
+            yield frames
+            n += 1
+
+    def record(self, path):
+        """Record every frame every camera takes from now on into one MCAP file at path (each
+        camera under /lvt/NAME/, as Camera.record does for one), until the returned recorder is
+        closed; use it as a context manager."""
+        path = _path(path, "path")
+        if self._recorder is not None and not self._recorder.closed:
+            raise ValueError(f"the rig already records into {self._recorder.path}")
+        manifest = _run_manifest(list(self._cameras), self._names)
+        self._rig.start_recording(path, json.dumps(manifest))
+        self._recorder = RigRecorder(self, path)
+        return self._recorder
+
+    def _stop_recording(self, failure=""):
+        if self._recorder is not None:
+            self._recorder._close(failure)
+
+
+class RigRecorder:
+    """A rig's recording (see Rig.record)."""
+
+    def __init__(self, rig, path):
+        self._rig = rig
+        self._path = path
+        self._closed = False
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        self._close(f"{exc_type.__name__}: {exc}" if exc is not None else "")
+        return False
+
+    def _close(self, failure=""):
+        if not self._closed:
+            self._closed = True
+            self._rig._rig.stop_recording(failure)
+
+    def close(self):
+        """Stop recording: every camera's counters, then the file's index. Safe to call again."""
+        self._close()
+
+    @property
+    def path(self):
+        return self._path
+
+    @property
+    def closed(self):
+        return self._closed or not self._rig._rig.recording
+
+
+def _named(error, name, address):
+    """The camera's error, saying which camera of a rig it is."""
+    return CameraError(error.call, error.code, error.code_name, error.text, error.kind,
+                       f"camera {name} ({address}): {error}")
 
 
 class SimulatedCamera(str):

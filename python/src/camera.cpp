@@ -2,6 +2,8 @@
 
 #include <pybind11/stl.h>
 
+#include <nlohmann/json.hpp>
+
 #include "simulator.h"
 
 namespace lvtcam {
@@ -108,12 +110,16 @@ void Camera::failRecording(const std::string& reason) {
   if (recorder) recorder->fail(reason, countersJson());
 }
 
-std::string Camera::countersJson() const {
-  const vyxhost::Counters c = withoutGil([&] { return session_->counters(); });
+std::string countersJson(const vyxhost::Counters& c) {
   return "{\"frames\": " + std::to_string(c.frames) + ", \"retried_images\": " +
          (c.retriedImages ? std::to_string(*c.retriedImages) : std::string("null")) +
          ", \"stalls\": " + std::to_string(c.stalls) + ", \"losses\": " + std::to_string(c.losses) +
-         ", \"reconnects\": " + std::to_string(c.reconnects) + "}";
+         ", \"reconnects\": " + std::to_string(c.reconnects) +
+         ", \"latency\": " + nlohmann::json(c.lastLatencySeconds).dump() + "}";
+}
+
+std::string Camera::countersJson() const {
+  return lvtcam::countersJson(withoutGil([&] { return session_->counters(); }));
 }
 
 std::pair<unsigned, unsigned> Camera::integrationTimes() {
@@ -181,7 +187,7 @@ py::dict Camera::stats() const {
 }
 
 void bindCamera(py::module_& m) {
-  py::class_<Camera>(m, "_Camera")
+  py::class_<Camera, std::shared_ptr<Camera>>(m, "_Camera")
       .def(py::init<const std::string&, const std::string&,
                     const std::shared_ptr<EmbeddedSimulator>&, const std::string&,
                     const std::string&>(),

@@ -63,6 +63,8 @@ class Camera {
   const std::string& address() const { return session_->address(); }
   const std::string& pluginPath() const { return session_->plugin().path(); }
   vyxhost::Camera& session() { return *session_; }
+  const std::shared_ptr<vyxhost::Camera>& sharedSession() const { return session_; }
+  const std::shared_ptr<Depth>& depth() const { return depth_; }
   const vyxhost::Camera& session() const { return *session_; }
 
   // Runs body(session) with the GIL released; throws ValueError when the camera is closed.
@@ -80,6 +82,10 @@ class Camera {
   std::shared_ptr<Depth> depth_;
   std::shared_ptr<Recorder> recorder_;  // set and read with the GIL held
 };
+
+// A camera's counters as JSON: frames, retried_images (null when unknown), stalls, losses,
+// reconnects, latency (seconds, the last frame's). No GIL needed.
+std::string countersJson(const vyxhost::Counters& counters);
 
 void bindCamera(pybind11::module_& m);
 

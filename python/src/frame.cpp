@@ -205,7 +205,8 @@ valid after later grabs. An image the frame does not hold is None.)doc")
           "The lens the points are made with (a dict; 'nominal' True when it is assumed, not\n"
           "measured on this camera).")
       .def_property_readonly("camera", &Frame::camera,
-                             "The camera's name in a recording, or None for a live frame.")
+                             "The camera's name in a recording or a rig, or None for a single\n"
+                             "camera's live frame.")
       .def_property_readonly("sequence", &Frame::index,
                              "The frame's number: as index (counted per camera from 0).")
       .def_property_readonly("rows", &Frame::rows)

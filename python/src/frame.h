@@ -22,7 +22,7 @@ class Frame {
  public:
   // frame.sequence is the frame's index; timestamp is host UTC in seconds, when known.
   // depth turns it into points (the camera's lens and filters); camera is the camera's name in a
-  // recording ("" for a live frame).
+  // recording or a rig ("" for a single camera's live frame).
   Frame(std::shared_ptr<const vyxhost::FrameConverter> converter, vyxhost::Frame frame,
         std::optional<double> timestamp, std::shared_ptr<Depth> depth = nullptr,
         std::string camera = "");

@@ -17,6 +17,7 @@ namespace lvtcam {
 void bindSimulator(pybind11::module_& m);
 void bindRecording(pybind11::module_& m);
 void bindLoopBenchmark(pybind11::module_& m);
+void bindRig(pybind11::module_& m);
 }  // namespace lvtcam
 
 namespace py = pybind11;
@@ -74,6 +75,7 @@ PYBIND11_MODULE(_lvtcam, m) {
   lvtcam::bindCamera(m);
   lvtcam::bindRecording(m);
   lvtcam::bindRecorder(m);
+  lvtcam::bindRig(m);
   lvtcam::bindLoopBenchmark(m);
   m.def("_default_filters", [] { return vyxhost::FilterSettings().toJson(); });
   m.def("_find_plugin", [](const std::string& path) { return vyxhost::findPlugin(path); });

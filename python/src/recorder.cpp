@@ -11,14 +11,9 @@ namespace lvtcam {
 namespace py = pybind11;
 
 vyxrec::ros2::CameraInfo cameraInfoOf(const vyxhost::LensModel& lens, const std::string& frameId) {
-  vyxrec::ros2::CameraInfo info;
-  info.frameId = frameId;
-  info.width = static_cast<uint32_t>(lens.width);
-  info.height = static_cast<uint32_t>(lens.height);
-  info.d.assign(lens.distortion.begin(), lens.distortion.end());
-  info.k = {lens.fx, 0, lens.cx, 0, lens.fy, lens.cy, 0, 0, 1};
-  info.p = {lens.fx, 0, lens.cx, 0, 0, lens.fy, lens.cy, 0, 0, 0, 1, 0};
-  return info;
+  return vyxrec::ros2::pinholeCameraInfo(frameId, static_cast<uint32_t>(lens.width),
+                                         static_cast<uint32_t>(lens.height), lens.fx, lens.fy,
+                                         lens.cx, lens.cy, lens.distortion);
 }
 
 Recorder::Recorder(const std::string& path, const std::string& manifestJson,

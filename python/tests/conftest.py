@@ -18,6 +18,14 @@ def sim():
 
 
 @pytest.fixture
+def paced_pair():
+    """Two simulated cameras serving at the camera's own pace, each on its own loopback
+    address; yields the two addresses."""
+    with lvtcam.simulate() as a, lvtcam.simulate() as b:
+        yield a, b
+
+
+@pytest.fixture
 def camera(sim):
     with lvtcam.open(sim) as cam:
         yield cam
