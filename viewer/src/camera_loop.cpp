@@ -51,16 +51,17 @@ std::string outside(const std::string& option, int64_t value, const vyxhost::Val
 
 }  // namespace
 
-CameraLoop::CameraLoop(CameraLoopConfig cfg, FrameHub& hub)
+CameraLoop::CameraLoop(CameraLoopConfig cfg, FrameHub& hub, Recorder& recorder)
     : cfg_(std::move(cfg)),
       hub_(hub),
       plugin_(vyxhost::sharedPlugin(vyxhost::findPlugin(cfg_.pluginPath))),
-      status_(cfg_.address),
+      status_(cfg_.address, cfg_.index, cfg_.cameraName),
       relay_(std::make_shared<StateRelay>()),
-      depth_(cfg_.lens ? *cfg_.lens : vyxhost::nominalLens(), cfg_.filters),
-      recorder_(cfg_.recordRoot, cfg_.cameraName) {
+      recorder_(recorder),
+      depth_(cfg_.lens ? *cfg_.lens : vyxhost::nominalLens(), cfg_.filters) {
   status_.setDepth(depth_.describe());
   relay_->loop = this;
+  takeSnapshot();
 }
 
 CameraLoop::~CameraLoop() {
@@ -159,12 +160,6 @@ void CameraLoop::run() {
     }
     if (Clock::now() - lastStatus_ >= kStatusEvery) publishStatus();
   }
-
-  try {
-    recorder_.stop(camera_ ? countersJson(camera_->counters()) : "{}");
-  } catch (const std::exception& e) {
-    log(e.what());
-  }
   closeCamera();
 }
 
@@ -201,7 +196,7 @@ bool CameraLoop::tryOpen() {
     return false;
   }
   openFailure_.reset();
-  log("streaming from the camera at " + cfg_.address);
+  log("streaming from the camera " + cfg_.cameraName + " at " + cfg_.address);
   status_.setState("streaming", "");
   readSettings();
   publishStatus();
@@ -240,7 +235,7 @@ void CameraLoop::reconnect() {
   }
   std::vector<std::string> failed;
   if (!camera_->reconnect(&failed)) return;  // the session told the page why
-  log("streaming again from the camera at " + cfg_.address);
+  log("streaming again from the camera " + cfg_.cameraName + " at " + cfg_.address);
   depth_.reset();
   readSettings();
   if (!failed.empty()) {
@@ -255,7 +250,7 @@ void CameraLoop::reconnect() {
 void CameraLoop::onState(CameraState state, const std::string& why) {
   if (state == CameraState::Closed) return;  // the viewer is stopping; the page keeps the last
   const bool fine = state == CameraState::Streaming;
-  if (state == CameraState::Lost) log("camera lost: " + why);
+  if (state == CameraState::Lost) log("camera " + cfg_.cameraName + " lost: " + why);
   const char* kind = state == CameraState::Stalled
                          ? vyxhost::failureName(vyxhost::FailureKind::Stalled)
                      : fine ? ""
@@ -289,8 +284,8 @@ nlohmann::json CameraLoop::execute(const CameraCommand& c) {
       paused_ = c.op == Op::Pause;
       status_.setPaused(paused_);
       return {{"ok", true}};
-    case Op::Record:
-      return record(c.on);
+    case Op::Record:  // the viewer records all its cameras at once (Rig)
+      return {{"ok", false}, {"error", {{"message", "recording is the viewer's, not a camera's"}}}};
     case Op::Set:
       return set(c.name, c.value);
     case Op::Filters:
@@ -307,27 +302,6 @@ nlohmann::json CameraLoop::execute(const CameraCommand& c) {
   return {{"ok", true}};
 }
 
-nlohmann::json CameraLoop::record(bool on) {
-  nlohmann::json answer = {{"ok", true}};
-  try {
-    if (on && !recorder_.active()) {
-      recordError_.clear();
-      nlohmann::json manifest = nlohmann::json::parse(vyxrec::runInfoJson(runInfo()));
-      manifest.update(depth_.describe());
-      log("recording into " + recorder_.start(manifest.dump(), depth_.lens()));
-    } else if (!on && recorder_.active()) {
-      recorder_.stop(camera_ ? countersJson(camera_->counters()) : "{}");
-      log("recorded " + std::to_string(recorder_.frames()) + " frames into " + recorder_.file());
-    }
-    answer["file"] = recorder_.file();
-  } catch (const std::exception& e) {
-    recordError_ = e.what();
-    answer = {{"ok", false}, {"error", errorJson(e)}};
-  }
-  showRecording();
-  return answer;
-}
-
 nlohmann::json CameraLoop::filters(const nlohmann::json& fields) {
   try {
     depth_.setFilters(fields);
@@ -335,14 +309,14 @@ nlohmann::json CameraLoop::filters(const nlohmann::json& fields) {
     return {{"ok", false}, {"error", {{"message", e.what()}}}};
   }
   status_.setDepth(depth_.describe());
+  takeSnapshot();
   return {{"ok", true}, {"filters", depth_.describe()["filters"]}};
 }
 
 void CameraLoop::failRecording(const std::string& reason) {
-  recordError_ = reason;
   log("recording stopped: " + reason);
-  recorder_.fail(reason, camera_ ? countersJson(camera_->counters()) : "{}");
-  showRecording();
+  if (camera_) status_.setCounters(camera_->counters());
+  recorder_.fail(reason);
 }
 
 nlohmann::json CameraLoop::set(const std::string& name, uint32_t value) {
@@ -381,6 +355,7 @@ void CameraLoop::readSettings() {
     }
   }
   status_.setSettings(readBack_, ranges);
+  takeSnapshot();
 }
 
 void CameraLoop::grab() {
@@ -391,12 +366,20 @@ void CameraLoop::grab() {
     // ends here, closed properly and saying why.
     status_.setState(vyxhost::stateName(camera_->state()), e.what(),
                      vyxhost::failureName(e.kind()));
-    if (recorder_.active()) failRecording(std::string("camera lost: ") + e.what());
+    status_.setCounters(camera_->counters());
+    if (recorder_.active()) {
+      if (cfg_.alone) {
+        failRecording(std::string("camera lost: ") + e.what());
+      } else {
+        log("camera " + cfg_.cameraName + " lost while recording; the other cameras go on");
+      }
+    }
     publishStatus();
     return;
   }
   ++frames_;
   status_.frameArrived();
+  status_.setCounters(camera_->counters());
   bool shown = false;
   try {
     shown = depth_.process(camera_->converter(), frame_);
@@ -405,14 +388,11 @@ void CameraLoop::grab() {
     if (convertError_ != e.what()) log(std::string("frames not shown: ") + e.what());
     convertError_ = e.what();
   }
-  if (recorder_.active()) {
-    try {
-      // A frame the page cannot show is still recorded raw.
-      recorder_.add(frame_, shown ? depth_.images() : vyxhost::DepthImages{});
-    } catch (const std::exception& e) {
-      failRecording(e.what());
-    }
-    showRecording();
+  try {
+    // A frame the page cannot show is still recorded raw (nothing when not recording).
+    recorder_.add(cfg_.index, frame_, shown ? depth_.images() : vyxhost::DepthImages{});
+  } catch (const std::exception& e) {
+    failRecording(e.what());
   }
   if (shown) showFrame();
 }
@@ -426,16 +406,28 @@ void CameraLoop::showFrame() {
   hub_.publishFrame(std::make_shared<const std::string>(depth_.message(h, hub_.pointsWanted())));
 }
 
-void CameraLoop::showRecording() {
-  status_.setRecording({recorder_.active(), recorder_.file(), recorder_.frames(), recordError_});
-}
-
 void CameraLoop::publishStatus() {
   lastStatus_ = Clock::now();
+  if (camera_) status_.setCounters(camera_->counters());
   sendStatus();
 }
 
-void CameraLoop::sendStatus() { hub_.publishStatus(status_.message(hub_.clients())); }
+void CameraLoop::sendStatus() {
+  status_.setRecording(recorder_.status());
+  hub_.publishStatus(status_.message(hub_.clients()));
+}
+
+CameraLoop::Snapshot CameraLoop::snapshot() const {
+  const std::lock_guard<std::mutex> lock(snapshotMutex_);
+  return snapshot_;
+}
+
+void CameraLoop::takeSnapshot() {
+  nlohmann::json manifest = nlohmann::json::parse(vyxrec::runInfoJson(runInfo()));
+  manifest.update(depth_.describe());
+  const std::lock_guard<std::mutex> lock(snapshotMutex_);
+  snapshot_ = {std::move(manifest), depth_.lens()};
+}
 
 vyxrec::RunInfo CameraLoop::runInfo() const {
   vyxrec::RunInfo r;

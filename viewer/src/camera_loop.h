@@ -1,6 +1,7 @@
-// The camera thread: grabs frames through the camera session (vyxhost::Camera), turns them
-// into what the page shows through the lens and the filters (DepthView), records them, runs the
-// pages' commands between frames and brings a lost camera back at the reconnect interval.
+// One camera's thread: grabs frames through the camera session (vyxhost::Camera), turns them
+// into what the page shows through the lens and the filters (DepthView), hands them to the
+// viewer's recorder (shared by all cameras), runs the pages' commands between frames and brings
+// a lost camera back at the reconnect interval.
 // Handles, settings ranges, failure wording and the reconnect rules are the session's; the
 // session's state news (streaming, stalled, lost, reconnecting) go to the pages as they
 // happen, even while this thread waits for a frame.
@@ -36,8 +37,10 @@ struct CameraLoopConfig {
   bool simulated = false;
   std::string replay;
   std::chrono::milliseconds reconnectInterval{2000};
-  std::string recordRoot = "recordings";
-  std::string cameraName = "cam0";         // the recordings' topics: /lvt/<name>/...
+  size_t index = 0;                 // among the viewer's cameras (the recorder's too)
+  std::string cameraName = "cam0";  // the recordings' topics: /lvt/<name>/...
+  // The only camera of the viewer: its loss ends a recording (in a rig the others go on).
+  bool alone = true;
   std::optional<vyxhost::LensModel> lens;  // none: nominal
   vyxhost::FilterSettings filters;
 };
@@ -50,8 +53,14 @@ class SettingsRefused : public std::runtime_error {
 
 class CameraLoop : public CommandSink {
  public:
+  // What a recording starting now writes of this camera; any thread.
+  struct Snapshot {
+    nlohmann::json manifest;  // the run manifest: run info, lens and filters
+    vyxhost::LensModel lens;
+  };
+
   // Loads the plug-in. Throws vyxhost::LoadError.
-  CameraLoop(CameraLoopConfig cfg, FrameHub& hub);
+  CameraLoop(CameraLoopConfig cfg, FrameHub& hub, Recorder& recorder);
   ~CameraLoop() override;
   CameraLoop(const CameraLoop&) = delete;
   CameraLoop& operator=(const CameraLoop&) = delete;
@@ -63,13 +72,17 @@ class CameraLoop : public CommandSink {
   // and the settings applied then (a refusal then is shown on the page).
   void open(const vyxrec::Settings& initial);
   void start();
-  // Ends recording, closes the camera (a silent one in the background) and joins the thread.
-  // Idempotent.
+  // Closes the camera (a silent one in the background) and joins the thread. Idempotent.
   void stop();
   // Runs the command on the camera thread between two frames; reply gets the answer there
   // (so it must only hand it on).
   void submit(CameraCommand command, Reply reply) override;
   const vyxhost::Plugin& plugin() const { return *plugin_; }
+  Snapshot snapshot() const;
+  // The session's counters as last seen; any thread.
+  vyxhost::Counters counters() const { return status_.counters(); }
+  // Sends the status to the pages now (after the recording changed); any thread.
+  void sendStatus();
 
  private:
   // std::function's move may throw by the letter of C++17; libstdc++'s does not.
@@ -87,7 +100,6 @@ class CameraLoop : public CommandSink {
   void idleUntil(std::chrono::steady_clock::time_point t);
   void runCommands();
   nlohmann::json execute(const CameraCommand& c);
-  nlohmann::json record(bool on);
   nlohmann::json filters(const nlohmann::json& fields);
   // Ends a recording that cannot go on, with the reason in the file.
   void failRecording(const std::string& reason);
@@ -100,12 +112,10 @@ class CameraLoop : public CommandSink {
   void showFrame();
   void onState(vyxhost::CameraState state, const std::string& why);
   void readSettings();
-  void showRecording();
   // Camera thread: also times the next periodic status.
   void publishStatus();
-  // Any thread.
-  void sendStatus();
   vyxrec::RunInfo runInfo() const;
+  void takeSnapshot();
 
   CameraLoopConfig cfg_;
   FrameHub& hub_;
@@ -118,6 +128,9 @@ class CameraLoop : public CommandSink {
     CameraLoop* loop = nullptr;
   };
   std::shared_ptr<StateRelay> relay_;
+  Recorder& recorder_;
+  mutable std::mutex snapshotMutex_;
+  Snapshot snapshot_;
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -136,8 +149,6 @@ class CameraLoop : public CommandSink {
   uint64_t frames_ = 0;
   std::chrono::steady_clock::time_point lastStatus_{};
   DepthView depth_;
-  Recorder recorder_;
-  std::string recordError_;
   std::string convertError_;  // the last conversion failure, logged once
 };
 

@@ -20,7 +20,8 @@ nlohmann::json rangeJson(const std::optional<vyxhost::ValueRange>& r) {
 
 }  // namespace
 
-CameraStatus::CameraStatus(std::string address) : address_(std::move(address)) {}
+CameraStatus::CameraStatus(std::string address, size_t index, std::string name)
+    : address_(std::move(address)), index_(index), name_(std::move(name)) {}
 
 void CameraStatus::setState(const std::string& state, const std::string& problem,
                             const std::string& problemKind) {
@@ -56,6 +57,16 @@ void CameraStatus::setRecording(RecordingStatus recording) {
   recording_ = std::move(recording);
 }
 
+void CameraStatus::setCounters(const vyxhost::Counters& counters) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  counters_ = counters;
+}
+
+vyxhost::Counters CameraStatus::counters() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return counters_.value_or(vyxhost::Counters{});
+}
+
 void CameraStatus::setDepth(nlohmann::json depth) {
   const std::lock_guard<std::mutex> lock(mutex_);
   depth_ = std::move(depth);
@@ -78,7 +89,20 @@ double CameraStatus::rate(Clock::time_point now) const {
 nlohmann::json CameraStatus::message(size_t clients) const {
   const std::lock_guard<std::mutex> lock(mutex_);
   const bool showPaused = paused_ && state_ == "streaming";
+  nlohmann::json counters = nullptr;
+  if (counters_) {
+    counters = {
+        {"frames", counters_->frames},
+        {"retried_images", counters_->retriedImages ? nlohmann::json(*counters_->retriedImages)
+                                                    : nlohmann::json(nullptr)},
+        {"stalls", counters_->stalls},
+        {"losses", counters_->losses},
+        {"reconnects", counters_->reconnects},
+        {"latency_seconds", counters_->lastLatencySeconds}};
+  }
   return {{"type", "status"},
+          {"camera", index_},
+          {"name", name_},
           {"state", showPaused ? std::string("paused") : state_},
           {"address", address_},
           {"problem", problem_},
@@ -98,6 +122,7 @@ nlohmann::json CameraStatus::message(size_t clients) const {
             {"file", recording_.file},
             {"frames", recording_.frames},
             {"error", recording_.error}}},
+          {"counters", counters},
           {"depth", depth_},
           {"replay", replay_},
           {"clients", clients}};

@@ -20,7 +20,7 @@ namespace vyxview {
 struct RecordingStatus {
   bool on = false;
   std::string file;
-  uint64_t frames = 0;
+  uint64_t frames = 0;  // of all cameras
   std::string error;
 };
 
@@ -30,7 +30,8 @@ struct SettingRanges {
 
 class CameraStatus {
  public:
-  explicit CameraStatus(std::string address);
+  // index and name: the camera's place among the viewer's cameras and its name in recordings.
+  explicit CameraStatus(std::string address, size_t index = 0, std::string name = "cam0");
 
   // "streaming", "stalled", "lost", "reconnecting" (the session's), or "paused" while the
   // viewer does not grab; problem says why the camera does not stream ("" when it does).
@@ -40,6 +41,9 @@ class CameraStatus {
   void frameArrived();
   void setSettings(const vyxrec::Settings& readBack, const SettingRanges& ranges);
   void setRecording(RecordingStatus recording);
+  // The session's counters (frames, retried images, stalls, losses, reconnects, latency).
+  void setCounters(const vyxhost::Counters& counters);
+  vyxhost::Counters counters() const;
   // The lens and the filters the images are shown through (DepthView::describe()).
   void setDepth(nlohmann::json depth);
   // What a replay adds: file, frames, position, playing, speed.
@@ -52,6 +56,8 @@ class CameraStatus {
   double rate(std::chrono::steady_clock::time_point now) const;
 
   const std::string address_;
+  const size_t index_;
+  const std::string name_;
   mutable std::mutex mutex_;
   std::string state_ = "reconnecting";
   std::string problem_, problemKind_;
@@ -61,6 +67,7 @@ class CameraStatus {
   vyxrec::Settings settings_;
   SettingRanges ranges_;
   RecordingStatus recording_;
+  std::optional<vyxhost::Counters> counters_;  // none: no camera session (a replay)
   nlohmann::json depth_, replay_;
 };
 

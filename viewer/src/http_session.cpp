@@ -3,6 +3,8 @@
 #include <boost/beast/websocket.hpp>
 #include <chrono>
 #include <cstdio>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,12 +23,27 @@ constexpr uint32_t kMaxHeaderBytes = 8192;
 constexpr uint64_t kMaxBodyBytes = 1024;  // the viewer takes no request bodies
 constexpr auto kRequestTimeout = std::chrono::seconds(30);
 constexpr const char* kSocketPath = "/ws";
+constexpr const char* kCamerasPath = "/cameras";
+
+// "camera=N" (the only query the socket takes) names one of count cameras; none: camera 0.
+std::optional<size_t> cameraOf(const std::string& query, size_t count) {
+  if (query.empty()) return 0;
+  const std::string key = "camera=";
+  if (query.rfind(key, 0) != 0) return std::nullopt;
+  const std::string digits = query.substr(key.size());
+  if (digits.empty() || digits.size() > 4 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const size_t n = std::stoul(digits);
+  if (n >= count) return std::nullopt;
+  return n;
+}
 
 }  // namespace
 
 HttpSession::HttpSession(boost::asio::ip::tcp::socket&& socket, const RequestChecks& checks,
-                         CommandSink& camera, FrameHub& hub)
-    : stream_(std::move(socket)), checks_(checks), camera_(camera), hub_(hub) {}
+                         const CameraDoors& doors)
+    : stream_(std::move(socket)), checks_(checks), doors_(doors) {}
 
 void HttpSession::run() { read(); }
 
@@ -76,9 +93,12 @@ void HttpSession::handle(const Request& request) {
         "Host \"" + host + "\" is not this viewer; open http://" + checks_.hosts().front() + "/");
     return;
   }
+  const std::string target(request.target());
+  const size_t question = target.find('?');
+  const std::string path = target.substr(0, question);
   if (beast::websocket::is_upgrade(request)) {
     const std::string origin(request[http::field::origin]);
-    if (request.target() != kSocketPath) {
+    if (path != kSocketPath) {
       refuse(request, http::status::not_found,
              "no WebSocket here; the viewer's is " + std::string(kSocketPath));
     } else if (!checks_.originAllowed(origin)) {
@@ -86,12 +106,16 @@ void HttpSession::handle(const Request& request) {
              "WebSocket from origin \"" + origin +
                  "\" refused: only the viewer's own page may connect");
     } else {
-      std::make_shared<WsSession>(stream_.release_socket(), camera_, hub_)->start(request);
+      upgrade(request, question == std::string::npos ? "" : target.substr(question + 1));
     }
     return;
   }
   if (request.method() != http::verb::get) {
     refuse(request, http::status::method_not_allowed, "only GET is served");
+    return;
+  }
+  if (path == kCamerasPath) {
+    sendCameras(request);
     return;
   }
   const WebAsset* asset = findWebAsset(std::string(request.target()));
@@ -111,6 +135,31 @@ void HttpSession::handle(const Request& request) {
   r.set("Content-Security-Policy",
         "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'");
   r.body().assign(reinterpret_cast<const char*>(asset->bytes), asset->size);
+  r.keep_alive(request.keep_alive());
+  send(std::move(r));
+}
+
+void HttpSession::upgrade(const Request& request, const std::string& query) {
+  const std::optional<size_t> camera = cameraOf(query, doors_.size());
+  if (!camera) {
+    refuse(request, http::status::not_found,
+           "no such camera: \"" + query + "\"; the viewer has cameras 0 to " +
+               std::to_string(doors_.size() - 1) + " (/ws?camera=N)");
+    return;
+  }
+  const CameraDoor& door = doors_[*camera];
+  std::make_shared<WsSession>(stream_.release_socket(), *door.commands, *door.hub)->start(request);
+}
+
+void HttpSession::sendCameras(const Request& request) {
+  nlohmann::json cameras = nlohmann::json::array();
+  for (const CameraDoor& d : doors_) cameras.push_back({{"name", d.name}, {"address", d.address}});
+  Response r{http::status::ok, request.version()};
+  r.set(http::field::content_type, "application/json");
+  r.set(http::field::cache_control, "no-store");
+  r.set("X-Content-Type-Options", "nosniff");
+  r.body() = nlohmann::json({{"cameras", cameras}})
+                 .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   r.keep_alive(request.keep_alive());
   send(std::move(r));
 }

@@ -1,6 +1,7 @@
 // One browser connection before it becomes a WebSocket: serves the page's
-// files, refuses requests for another Host and WebSocket upgrades from another
-// Origin, and hands an accepted upgrade to a WsSession.
+// files and the list of cameras (/cameras: {"cameras": [{"name", "address"}, ...]}), refuses
+// requests for another Host and WebSocket upgrades from another Origin, and hands an accepted
+// upgrade to a WsSession of the camera it names (/ws?camera=N; /ws: camera 0).
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
@@ -8,17 +9,19 @@
 #include <boost/beast/http.hpp>
 #include <memory>
 #include <optional>
+#include <string>
+
+#include "camera_doors.h"
 
 namespace vyxview {
 
-class CommandSink;
-class FrameHub;
 class RequestChecks;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
  public:
+  // The doors must outlive the session.
   HttpSession(boost::asio::ip::tcp::socket&& socket, const RequestChecks& checks,
-              CommandSink& camera, FrameHub& hub);
+              const CameraDoors& doors);
   void run();
 
  private:
@@ -30,14 +33,15 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void handle(const Request& request);
   void refuse(const Request& request, boost::beast::http::status status, const std::string& why);
   void send(Response response);
+  void upgrade(const Request& request, const std::string& query);
+  void sendCameras(const Request& request);
 
   boost::beast::tcp_stream stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   std::shared_ptr<Response> response_;  // kept alive while written
   const RequestChecks& checks_;
-  CommandSink& camera_;
-  FrameHub& hub_;
+  const CameraDoors& doors_;
 };
 
 }  // namespace vyxview

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "http_session.h"
 
@@ -33,28 +34,26 @@ Listener::Listener(net::io_context& io, const std::string& address, uint16_t por
 
 uint16_t Listener::port() const { return acceptor_.local_endpoint().port(); }
 
-void Listener::run(const RequestChecks& checks, CommandSink& camera, FrameHub& hub) {
+void Listener::run(const RequestChecks& checks, CameraDoors doors) {
   checks_ = &checks;
-  camera_ = &camera;
-  hub_ = &hub;
+  doors_ = std::move(doors);
   accept();
 }
 
 void Listener::accept() {
-  acceptor_.async_accept(io_, [self = shared_from_this()](boost::system::error_code ec,
-                                                          tcp::socket socket) {
-    if (ec == net::error::operation_aborted) return;
-    if (!ec) {
-      std::make_shared<HttpSession>(std::move(socket), *self->checks_, *self->camera_, *self->hub_)
-          ->run();
-      self->accept();
-      return;
-    }
-    // Out of descriptors and the like: wait a little instead of spinning.
-    std::fprintf(stderr, "vyxview: accepting a connection failed: %s\n", ec.message().c_str());
-    self->retry_.expires_after(kRetryAfterFailure);
-    self->retry_.async_wait([self](boost::system::error_code) { self->accept(); });
-  });
+  acceptor_.async_accept(
+      io_, [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) {
+        if (ec == net::error::operation_aborted) return;
+        if (!ec) {
+          std::make_shared<HttpSession>(std::move(socket), *self->checks_, self->doors_)->run();
+          self->accept();
+          return;
+        }
+        // Out of descriptors and the like: wait a little instead of spinning.
+        std::fprintf(stderr, "vyxview: accepting a connection failed: %s\n", ec.message().c_str());
+        self->retry_.expires_after(kRetryAfterFailure);
+        self->retry_.async_wait([self](boost::system::error_code) { self->accept(); });
+      });
 }
 
 }  // namespace vyxview

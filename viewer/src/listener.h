@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "camera_doors.h"
+
 namespace vyxview {
 
-class CommandSink;
-class FrameHub;
 class RequestChecks;
 
 class Listener : public std::enable_shared_from_this<Listener> {
@@ -20,8 +20,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
   // what to do when the address cannot be used.
   Listener(boost::asio::io_context& io, const std::string& address, uint16_t port);
   uint16_t port() const;
-  // Starts accepting; the checks, camera and hub must outlive the listener's io_context run.
-  void run(const RequestChecks& checks, CommandSink& camera, FrameHub& hub);
+  // Starts accepting; the checks and what the doors point to must outlive the listener's
+  // io_context run.
+  void run(const RequestChecks& checks, CameraDoors doors);
 
  private:
   void accept();
@@ -30,8 +31,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer retry_;
   const RequestChecks* checks_ = nullptr;
-  CommandSink* camera_ = nullptr;
-  FrameHub* hub_ = nullptr;
+  CameraDoors doors_;
 };
 
 }  // namespace vyxview

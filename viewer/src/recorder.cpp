@@ -5,6 +5,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <utility>
 
 #include "vyxrec/file_output.h"
 #include "vyxrec/frame_file_names.h"
@@ -43,37 +44,61 @@ std::string countersJson(const vyxhost::Counters& c) {
   return j.dump();
 }
 
-Recorder::Recorder(std::string root, std::string cameraName)
-    : root_(std::move(root)), name_(std::move(cameraName)) {}
+Recorder::Recorder(std::string root, std::vector<std::string> cameraNames, CountersSource counters)
+    : root_(std::move(root)), names_(std::move(cameraNames)), counters_(std::move(counters)) {}
 
 Recorder::~Recorder() {
   // A recording still open when the viewer stops ends like one stopped by the user.
-  if (recorder_) fail("the viewer stopped while recording", "{}");
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (recorder_) recorder_->fail("the viewer stopped while recording", "{}");
 }
 
-std::string Recorder::start(const std::string& manifestJson, const vyxhost::LensModel& lens) {
-  if (recorder_) stop("{}");
+std::string Recorder::countersNow() const {
+  try {
+    return counters_ ? counters_() : "{}";
+  } catch (const std::exception&) {
+    return "{}";
+  }
+}
+
+std::string Recorder::start(const std::string& manifestJson,
+                            const std::vector<vyxhost::LensModel>& lenses) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (recorder_) {
+    std::unique_ptr<vyxrec::McapRecorder> r = std::move(recorder_);
+    r->finish(countersNow());
+  }
   vyxrec::makeDirectories(root_);
   const std::string file = freshFileName(root_);
-  recorder_ = std::make_unique<vyxrec::McapRecorder>(file, manifestJson);
-  camera_ = recorder_->addCamera(name_);
+  auto recorder = std::make_unique<vyxrec::McapRecorder>(file, manifestJson);
+  std::vector<int> handles;
+  for (const std::string& name : names_) handles.push_back(recorder->addCamera(name));
+  recorder_ = std::move(recorder);
+  handles_ = std::move(handles);
   file_ = file;
   frames_ = 0;
-  this->lens(lens, 0);
+  error_.clear();
+  for (size_t c = 0; c < lenses.size() && c < handles_.size(); ++c) lensLocked(c, lenses[c], 0);
   return file_;
 }
 
-void Recorder::lens(const vyxhost::LensModel& l, uint64_t stampNs) {
-  if (!recorder_) return;
-  vyxrec::ros2::CameraInfo info = vyxrec::ros2::pinholeCameraInfo(
-      name_, static_cast<uint32_t>(l.width), static_cast<uint32_t>(l.height), l.fx, l.fy, l.cx,
-      l.cy, l.distortion);
-  info.stampNs = stampNs;
-  recorder_->cameraInfo(camera_, info);
+void Recorder::lens(size_t camera, const vyxhost::LensModel& l, uint64_t stampNs) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  lensLocked(camera, l, stampNs);
 }
 
-void Recorder::add(const vyxhost::Frame& frame, const vyxhost::DepthImages& images) {
-  if (!recorder_) return;
+void Recorder::lensLocked(size_t camera, const vyxhost::LensModel& l, uint64_t stampNs) {
+  if (!recorder_ || camera >= handles_.size()) return;
+  vyxrec::ros2::CameraInfo info = vyxrec::ros2::pinholeCameraInfo(
+      names_[camera], static_cast<uint32_t>(l.width), static_cast<uint32_t>(l.height), l.fx, l.fy,
+      l.cx, l.cy, l.distortion);
+  info.stampNs = stampNs;
+  recorder_->cameraInfo(handles_[camera], info);
+}
+
+void Recorder::add(size_t camera, const vyxhost::Frame& frame, const vyxhost::DepthImages& images) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (!recorder_ || camera >= handles_.size()) return;
   vyxrec::RecorderFrame f;
   f.stampNs = static_cast<uint64_t>(frame.utcNs);
   f.description = &frame.description;
@@ -85,20 +110,33 @@ void Recorder::add(const vyxhost::Frame& frame, const vyxhost::DepthImages& imag
     f.width = images.shape.columns;
     f.height = images.shape.rows;
   }
-  recorder_->record(camera_, f);
+  recorder_->record(handles_[camera], f);
   ++frames_;
 }
 
-void Recorder::stop(const std::string& countersJson) {
+void Recorder::stop() {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (!recorder_) return;
   std::unique_ptr<vyxrec::McapRecorder> r = std::move(recorder_);
-  r->finish(countersJson);
+  r->finish(countersNow());
 }
 
-void Recorder::fail(const std::string& reason, const std::string& countersJson) {
+void Recorder::fail(const std::string& reason) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  error_ = reason;
   if (!recorder_) return;
   std::unique_ptr<vyxrec::McapRecorder> r = std::move(recorder_);
-  r->fail(reason, countersJson);
+  r->fail(reason, countersNow());
+}
+
+bool Recorder::active() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return recorder_ != nullptr;
+}
+
+RecordingStatus Recorder::status() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return {recorder_ != nullptr, file_, frames_, error_};
 }
 
 }  // namespace vyxview

@@ -1,13 +1,15 @@
-// vyxview: the live view of a camera in the browser. Opens the camera through
-// the plug-in, serves one page on http://127.0.0.1:8090/ and streams the
-// distance and amplitude images to every page that is open.
+// vyxview: the live view of one camera or a rig of several in the browser. Opens the cameras
+// through the plug-in, serves one page on http://127.0.0.1:8090/ (a panel per camera) and
+// streams the distance and amplitude images to every page that is open.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "lvtsim/embedded.h"
 #include "replay_loop.h"
 #include "request_checks.h"
+#include "rig.h"
 #include "vyxhost/camera.h"
 #include "vyxhost/lens.h"
 #include "vyxhost/locate.h"
@@ -25,7 +28,7 @@
 namespace {
 
 struct Options {
-  std::string address;
+  std::vector<std::string> addresses;
   bool simulate = false;
   std::string replay;
   std::string listen = "127.0.0.1";
@@ -33,7 +36,7 @@ struct Options {
   std::vector<std::string> allowHosts;
   double reconnectSeconds = 2.0;
   std::string recordDir = "recordings";
-  std::string name = "cam0";
+  std::vector<std::string> names;  // default: cam0, cam1, ...
   std::string calibration;
   bool noFilters = false;
   vyxhost::FilterSettings filters;
@@ -95,7 +98,7 @@ int runReplay(const Options& o) {
   auto listener = std::make_shared<vyxview::Listener>(io, o.listen, o.port);
   const vyxview::RequestChecks checks(o.listen, listener->port(), o.allowHosts);
   replay.start();
-  listener->run(checks, replay, hub);
+  listener->run(checks, {{&replay, &hub, replay.camera(), o.replay}});
   warnIfExposed(o);
   std::printf("vyxview: replaying %zu frames of camera %s from %s, plug-in %s\n", replay.frames(),
               replay.camera().c_str(), o.replay.c_str(), replay.plugin().path().c_str());
@@ -109,11 +112,11 @@ int runReplay(const Options& o) {
 int runViewer(const Options& o) {
   if (isFileReplay(o)) return runReplay(o);
   std::optional<lvtsim::EmbeddedCamera> simulated;
-  std::string address = o.address;
+  std::vector<std::string> addresses = o.addresses;
   std::optional<vyxhost::LensModel> lens = calibration(o);
   if (o.simulate) {
     simulated.emplace(o.replay, true);  // paced like the camera
-    address = simulated->address();
+    addresses = {simulated->address()};
     // The model it renders with, exactly; a replayed folder's frames were not rendered by it.
     if (!lens && o.replay.empty()) lens = simulated->lens();
   }
@@ -122,39 +125,74 @@ int runViewer(const Options& o) {
   auto listener = std::make_shared<vyxview::Listener>(io, o.listen, o.port);
   const vyxview::RequestChecks checks(o.listen, listener->port(), o.allowHosts);
 
-  vyxview::FrameHub hub;
-  vyxview::CameraLoopConfig cfg;
-  cfg.cameraName = o.name;
-  cfg.lens = lens;
-  cfg.filters = filters(o);
-  cfg.address = address;
-  cfg.pluginPath = o.plugin;
-  cfg.simulated = o.simulate;
-  cfg.replay = o.replay;
-  cfg.reconnectInterval =
-      std::chrono::milliseconds(static_cast<int64_t>(o.reconnectSeconds * 1000.0));
-  cfg.recordRoot = o.recordDir;
-  vyxview::CameraLoop camera(cfg, hub);
-  try {
-    camera.open({o.itime0, o.itime1, o.fps});
-  } catch (const vyxview::SettingsRefused& e) {
-    std::fprintf(stderr, "vyxview: %s\n", e.what());
-    return kExitRefused;
+  std::vector<vyxview::CameraLoopConfig> cameras;
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    vyxview::CameraLoopConfig cfg;
+    cfg.cameraName = i < o.names.size() ? o.names[i] : "cam" + std::to_string(i);
+    cfg.lens = lens;
+    cfg.filters = filters(o);
+    cfg.address = addresses[i];
+    cfg.pluginPath = o.plugin;
+    cfg.simulated = o.simulate;
+    cfg.replay = o.replay;
+    cfg.reconnectInterval =
+        std::chrono::milliseconds(static_cast<int64_t>(o.reconnectSeconds * 1000.0));
+    cameras.push_back(std::move(cfg));
   }
-  camera.start();
-  listener->run(checks, camera, hub);
+  vyxview::Rig rig(cameras, o.recordDir);
+  for (size_t i = 0; i < rig.size(); ++i) {
+    try {
+      rig.camera(i).open({o.itime0, o.itime1, o.fps});
+    } catch (const vyxview::SettingsRefused& e) {
+      std::fprintf(stderr, "vyxview: camera %s at %s: %s\n", cameras[i].cameraName.c_str(),
+                   cameras[i].address.c_str(), e.what());
+      return kExitRefused;
+    } catch (const vyxhost::CameraError& e) {
+      if (rig.size() == 1) throw;  // as the viewer of one camera always said it
+      std::fprintf(stderr, "vyxview: camera %s at %s: %s\n", cameras[i].cameraName.c_str(),
+                   cameras[i].address.c_str(), e.what());
+      return 1;
+    }
+  }
+  rig.start();
+  listener->run(checks, rig.doors());
   warnIfExposed(o);
-  std::printf("vyxview: camera %s%s, plug-in %s\n", address.c_str(),
-              o.simulate ? " (simulated)" : "", camera.plugin().path().c_str());
+  for (size_t i = 0; i < rig.size(); ++i) {
+    std::printf("vyxview: camera %s%s%s, plug-in %s\n",
+                rig.size() > 1 ? (cameras[i].cameraName + " at ").c_str() : "",
+                addresses[i].c_str(), o.simulate ? " (simulated)" : "",
+                rig.camera(i).plugin().path().c_str());
+  }
   serve(io, checks);
-  camera.stop();
+  rig.stop();
   return 0;
+}
+
+// The same address or name twice would make two sessions fight over one camera, or two cameras
+// over one topic: refused before anything opens.
+std::string rigProblem(const Options& o) {
+  if (o.names.size() > std::max<size_t>(o.addresses.size(), 1))
+    return "more --name (" + std::to_string(o.names.size()) + ") than cameras (" +
+           std::to_string(std::max<size_t>(o.addresses.size(), 1)) + ")";
+  std::set<std::string> seen;
+  for (const std::string& a : o.addresses) {
+    if (!seen.insert(a).second) return "--address " + a + " is given twice; each camera once";
+  }
+  seen.clear();
+  for (size_t i = 0; i < o.addresses.size() || i < o.names.size(); ++i) {
+    const std::string name = i < o.names.size() ? o.names[i] : "cam" + std::to_string(i);
+    if (!seen.insert(name).second)
+      return "the camera name " + name + " is used twice; give each camera its own --name";
+  }
+  return "";
 }
 
 int parseAndRun(int argc, char** argv) {
   Options o;
   CLI::App app{"vyxview: live view of a camera in the browser"};
-  auto* address = app.add_option("--address", o.address, "the camera's address");
+  auto* address = app.add_option(
+      "--address", o.addresses,
+      "the camera's address; once per camera for a rig (one panel each, recorded into one file)");
   auto* simulate = app.add_flag("--simulate", o.simulate,
                                 "run a simulated camera inside the viewer, at its frame rate");
   auto* replay = app.add_option(
@@ -163,8 +201,9 @@ int parseAndRun(int argc, char** argv) {
       "simulated camera");
   address->excludes(simulate);
   address->excludes(replay);
-  app.add_option("--name", o.name, "the camera's name in recordings (topics /lvt/NAME/...)")
-      ->capture_default_str();
+  app.add_option("--name", o.names,
+                 "the camera's name in recordings (topics /lvt/NAME/...); once per --address, in "
+                 "the same order; default cam0, cam1, ...");
   app.add_option("--calibration", o.calibration,
                  "the lens (calibration JSON file); default: the simulator's with --simulate, "
                  "else the nominal lens")
@@ -207,7 +246,7 @@ int parseAndRun(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--plugin", o.plugin, "the plug-in file\n" + vyxhost::describePluginSearch());
   CLI11_PARSE(app, argc, argv);
-  if (o.address.empty() && !o.simulate && o.replay.empty()) {
+  if (o.addresses.empty() && !o.simulate && o.replay.empty()) {
     std::fprintf(stderr,
                  "vyxview: say which camera: --address HOST, --simulate or --replay FILE.mcap\n");
     return 2;
@@ -222,6 +261,11 @@ int parseAndRun(int argc, char** argv) {
     std::fprintf(stderr, "vyxview: --replay %s: %s\n", o.replay.c_str(),
                  folder ? "a recording folder is replayed with --simulate"
                         : "a recording file (.mcap) is played without --simulate");
+    return 2;
+  }
+  const std::string problem = rigProblem(o);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "vyxview: %s\n", problem.c_str());
     return 2;
   }
   return runViewer(o);

@@ -25,6 +25,10 @@ order, what a user does with the page:
                 streaming again, and no descriptor left behind
   restart       the viewer restarted: the page reconnects and streams again
   two tabs      a second page streams beside the first
+  two cameras   (a viewer of its own) a panel per camera with suffixed ids, frames and
+                counters in each; one recording holds both cameras' frames; a camera lost
+                while recording shows lost in its panel while the other streams on and
+                the recording goes on; the same address or name twice is refused at start
 """
 import argparse
 import base64
@@ -63,6 +67,23 @@ def wait_for(what, check, timeout=10.0, every=0.05):
         time.sleep(every)
 
 
+def start_camsim(camsim, out, address=None):
+    """Starts lvtcamsim at the address, or on a fresh random loopback address; returns
+    (address, process)."""
+    for _ in range(50):
+        at = address or "127.%d.%d.%d" % (
+            random.randint(1, 254), random.randint(1, 254), random.randint(1, 254))
+        log = open(os.path.join(out, "camsim.log"), "a")
+        proc = subprocess.Popen([camsim, at, "--realtime", "--fps", "30"],
+                                stdout=subprocess.PIPE, stderr=log, text=True)
+        line = proc.stdout.readline()
+        if line.startswith("lvtcamsim: camera at"):
+            return at, proc
+        proc.wait()
+        time.sleep(0.1)  # address taken, or the port not yet free again
+    raise AssertionError("lvtcamsim did not start; see camsim.log")
+
+
 class Rig:
     """The simulated camera, the viewer and the browser, shared by every check."""
 
@@ -84,28 +105,19 @@ class Rig:
     def start_camera(self):
         """Starts lvtcamsim, on a fresh random loopback address the first time
         and on the same one again after an outage."""
-        for _ in range(50):
-            address = self.camera_address or "127.%d.%d.%d" % (
-                random.randint(1, 254), random.randint(1, 254), random.randint(1, 254))
-            log = open(os.path.join(self.out, "camsim.log"), "a")
-            proc = subprocess.Popen([self.args.camsim, address, "--realtime", "--fps", "30"],
-                                    stdout=subprocess.PIPE, stderr=log, text=True)
-            line = proc.stdout.readline()
-            if line.startswith("lvtcamsim: camera at"):
-                self.camera_address, self.camsim = address, proc
-                return
-            proc.wait()
-            time.sleep(0.1)  # address taken, or the port not yet free again
-        raise AssertionError("lvtcamsim did not start; see camsim.log")
+        self.camera_address, self.camsim = start_camsim(self.args.camsim, self.out, self.camera_address)
 
     def kill_camera(self):
         self.camsim.kill()
         self.camsim.wait()
         self.camsim = None
 
+    def viewer_cameras(self):
+        return ["--address", self.camera_address]
+
     def start_viewer(self):
         self.viewer = subprocess.Popen(
-            [self.args.viewer, "--address", self.camera_address, "--port", str(self.port),
+            [self.args.viewer, *self.viewer_cameras(), "--port", str(self.port),
              "--reconnect-interval", "0.3", "--record-dir", os.path.join(self.out, "recordings")],
             stdout=subprocess.PIPE, stderr=open(os.path.join(self.out, "viewer.log"), "a"), text=True)
         for line in self.viewer.stdout:
@@ -567,6 +579,87 @@ def check_two_tabs(rig):
     wait_for("the viewer to count two pages", lambda: rig.js("return lvtPage.status.clients;") == 2)
 
 
+class TwoCameras(Rig):
+    """A viewer of two simulated cameras, each on its own loopback address, in a browser."""
+
+    def __init__(self, args):
+        super().__init__(argparse.Namespace(**{**vars(args), "out": os.path.join(args.out, "two-cameras")}))
+        self.cameras = [start_camsim(args.camsim, self.out) for _ in range(2)]
+
+    def viewer_cameras(self):
+        return [option for address, _ in self.cameras for option in ("--address", address)]
+
+    def close(self):
+        super().close()
+        for _, proc in self.cameras:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+
+
+def check_two_cameras(args):
+    rig = TwoCameras(args)
+    try:
+        rig.start_viewer()
+        rig.open_browser()
+        shown = lambda n: int(rig.text(f"frame-count-{n}"))
+        # A panel per camera, its ids ending in -N; none keeps the single camera's ids.
+        for n, (address, _) in enumerate(rig.cameras):
+            wait_for(f"camera {n} streaming", lambda n=n: rig.text(f"camera-state-{n}") == "streaming")
+            wait_for(f"frames in panel {n}", lambda n=n: shown(n) >= 10)
+            assert rig.text(f"camera-name-{n}") == f"cam{n}" and rig.text(f"camera-address-{n}") == address
+            wait_for(f"camera {n}'s counters", lambda n=n: int(rig.text(f"camera-frames-{n}")) >= 10)
+            assert rig.text(f"losses-{n}") == "0" and rig.text(f"reconnects-{n}") == "0"
+        assert not rig.driver.find_elements(By.ID, "distance") and not rig.driver.find_elements(By.ID, "camera-state")
+        # Each panel draws its own camera's scene.
+        for n in range(2):
+            rows = rig.js("return lvtPages[arguments[0]].shown.rows;", n)
+            assert rows == ROWS
+
+        # One recording of both; camera 1 lost meanwhile: its panel says so, camera 0 and the
+        # recording go on, and the file holds every frame the page counted.
+        rig.click("record")
+        recording = lambda: re.match(r"recording (\d+) frames into (.+)$", rig.text("record-state"))
+        wait_for("60 recorded frames", lambda: recording() and int(recording().group(1)) >= 60)
+        rig.cameras[1][1].kill()
+        rig.cameras[1][1].wait()
+        wait_for("camera 1 lost", lambda: rig.text("camera-state-1") == "lost")
+        assert rig.text("camera-state-0") == "streaming"
+        at = shown(0)
+        wait_for("camera 0 streaming on", lambda: shown(0) >= at + 10)
+        assert recording(), f"the recording stopped with the camera: {rig.text('record-state')!r}"
+        rig.click("record")
+        done = wait_for("the recording to end", lambda: re.match(r"recorded (\d+) frames into (.+)$",
+                                                                  rig.text("record-state")))
+        frames, path = int(done.group(1)), done.group(2)
+        info = recording_info(rig, path)
+        assert info["complete"] and not info["failed"], info
+        assert set(info["cameras"]) == {"cam0", "cam1"} and min(info["cameras"].values()) > 0, info["cameras"]
+        assert sum(info["cameras"].values()) == frames, (info["cameras"], frames)
+        manifest = info["run"]
+        assert [(c["name"], c["camera"]["address"]) for c in manifest["cameras"]] == \
+            [(f"cam{n}", address) for n, (address, _) in enumerate(rig.cameras)], manifest
+        assert info["counters"]["cam1"]["losses"] >= 1 and info["counters"]["cam0"]["losses"] == 0, info["counters"]
+        assert info["counters"]["cam0"]["frames"] >= info["cameras"]["cam0"], info["counters"]
+        # The lost camera comes back in its own panel.
+        rig.cameras[1] = start_camsim(args.camsim, rig.out, rig.cameras[1][0])
+        wait_for("camera 1 streaming again", lambda: rig.text("camera-state-1") == "streaming", timeout=15)
+        wait_for("camera 1's reconnect counted", lambda: int(rig.text("reconnects-1")) >= 1)
+        rig.stop_viewer()
+    finally:
+        rig.close()
+
+    # The same camera or name twice: refused at start, saying which.
+    a, b = "127.1.2.3", "127.1.2.4"
+    for cameras, complaint in (
+            (["--address", a, "--address", a], f"--address {a} is given twice"),
+            (["--address", a, "--address", b, "--name", "left", "--name", "left"], "name left is used twice"),
+            (["--address", a, "--name", "cam1", "--address", b], "name cam1 is used twice"),
+            (["--address", a, "--name", "x", "--name", "y"], "more --name (2) than cameras (1)")):
+        result = subprocess.run([args.viewer, *cameras, "--port", "0"], capture_output=True, text=True, timeout=30)
+        assert result.returncode == 2 and complaint in result.stderr, (cameras, result.returncode, result.stderr)
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("--viewer", "--camsim", "--grab", "--mcap-tool", "--out"):
@@ -601,6 +694,14 @@ def main():
                 rig.driver.save_screenshot(os.path.join(rig.out, "viewer.png"))
     finally:
         rig.close()
+    if not failed:
+        started = time.monotonic()
+        try:
+            check_two_cameras(args)
+            print(f"ok   check_two_cameras ({time.monotonic() - started:.1f} s)")
+        except Exception as e:
+            failed += 1
+            print(f"FAIL check_two_cameras: {e!r}\n{traceback.format_exc()}")
     print("screenshot:", os.path.join(rig.out, "viewer.png"))
     return 1 if failed else 0
 
