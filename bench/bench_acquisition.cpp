@@ -17,9 +17,9 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
+#include "benchmark_loops.h"
 #include "counting_allocator.h"
 #include "lvtwire/frame_format.h"
-#include "paired_batches.h"
 #include "summary_reporter.h"
 
 namespace {

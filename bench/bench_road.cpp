@@ -14,8 +14,8 @@
 
 #include "acquisition_rig.h"
 #include "bare_client.h"
+#include "benchmark_loops.h"
 #include "lvtwire/frame_format.h"
-#include "paired_batches.h"
 #include "summary_reporter.h"
 
 namespace {
