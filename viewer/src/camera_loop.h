@@ -54,6 +54,7 @@ class SettingsRefused : public std::runtime_error {
 class CameraLoop : public CommandSink {
  public:
   // What a recording starting now writes of this camera; any thread.
+  // NOLINTNEXTLINE(bugprone-exception-escape): its implicit moves throw only what json's moves do
   struct Snapshot {
     nlohmann::json manifest;  // the run manifest: run info, lens and filters
     vyxhost::LensModel lens;

@@ -12,6 +12,7 @@ void log(const std::string& line) { std::fprintf(stderr, "vyxview: %s\n", line.c
 
 std::vector<std::string> namesOf(const std::vector<CameraLoopConfig>& cameras) {
   std::vector<std::string> names;
+  names.reserve(cameras.size());
   for (const CameraLoopConfig& c : cameras) names.push_back(c.cameraName);
   return names;
 }
