@@ -172,6 +172,10 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
   r.files = 44;
   r.fileBytes = 1000;
   r.retriedImages = 3;
+  r.stalls = 2;
+  r.losses = 1;
+  r.reconnects = 1;
+  r.lastLatencySeconds = 0.0042;
   const std::string s = formatSummary(r);
   EXPECT_NE(s.find("4 from 127.1.2.3 (simulated camera) in 1.50 s, 2.0 frames/s\n"),
             std::string::npos)
@@ -186,6 +190,9 @@ TEST(GrabReport, SummaryCountsRetriesOnlyWhenTheRequestsAreKnown) {
             std::string::npos)
       << s;
   EXPECT_NE(s.find("Frame rate:        25 frames/s"), std::string::npos) << s;
+  EXPECT_NE(s.find("Session:           2 stalls, 1 losses, 1 reconnects, last latency 4.2 ms\n"),
+            std::string::npos)
+      << s;
   EXPECT_NE(s.find("distance (0x10001), amplitude (0x10002)"), std::string::npos) << s;
   EXPECT_NE(s.find("44 (1000 bytes) in /tmp/out"), std::string::npos) << s;
 

@@ -71,6 +71,11 @@ std::string formatSummary(const GrabReport& r) {
                 " image requests for %" PRIu64 " images)\n",
                 *r.retriedImages, *r.retriedImages + r.imageBlocks, r.imageBlocks);
   }
+  if (r.frames > 0 || r.stalls + r.losses + r.reconnects > 0) {
+    s += format("Session:           %" PRIu64 " stalls, %" PRIu64 " losses, %" PRIu64
+                " reconnects, last latency %.1f ms\n",
+                r.stalls, r.losses, r.reconnects, r.lastLatencySeconds * 1000.0);
+  }
   if (r.itimeSetting || r.itimeFrame) {
     s += "Integration times:";
     if (r.itimeSetting) {
