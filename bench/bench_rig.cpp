@@ -25,6 +25,7 @@
 
 #include "lvtsim/camera.h"
 #include "lvtsim/launch.h"
+#include "program_run.h"
 #include "vyxrec/mcap_playback.h"
 
 namespace {
@@ -43,7 +44,7 @@ struct Result {
 
 Result grabRig(const std::string& vyxgrab, int cameras, int seconds, const std::string& file) {
   std::vector<std::unique_ptr<lvtsim::Camera>> rig;
-  std::vector<std::string> args = {vyxgrab, "--frames", "0", "--overwrite", "--out", file};
+  std::vector<std::string> args = {"--frames", "0", "--overwrite", "--out", file};
   for (int k = 0; k < cameras; ++k) {
     lvtsim::CameraConfig cfg;
     cfg.realtime = true;
@@ -51,19 +52,8 @@ Result grabRig(const std::string& vyxgrab, int cameras, int seconds, const std::
     args.push_back("--address");
     args.push_back(rig.back()->config().address);
   }
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    // The figures are read from the recording; the grabber's own words are left out.
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  // The figures are read from the recording; the grabber's own words are left out.
+  const pid_t pid = vyxtest::spawnProgram(vyxgrab, args, "/dev/null");
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   ::kill(pid, SIGINT);
   int status = 0;

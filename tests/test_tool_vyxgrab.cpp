@@ -22,6 +22,7 @@
 
 #include "lvtsim/scene.h"
 #include "lvtwire/frame_format.h"
+#include "program_run.h"
 #include "sim_fixture.h"
 #include "temp_dir.h"
 #include "vyxdatadescription.h"
@@ -45,21 +46,7 @@ struct GrabRun {
 
 // Starts vyxgrab with its output going to outputFile; returns the child's pid.
 pid_t spawnGrab(const std::vector<std::string>& args, const std::string& outputFile) {
-  std::vector<std::string> argv = {VYXGRAB_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  cargv.reserve(argv.size() + 1);
-  for (std::string& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fd, STDOUT_FILENO);
-    ::dup2(fd, STDERR_FILENO);
-    ::execv(cargv[0], cargv.data());
-    ::_exit(127);
-  }
-  return pid;
+  return vyxtest::spawnProgram(VYXGRAB_PATH, args, outputFile);
 }
 
 std::string readText(const std::string& path) {

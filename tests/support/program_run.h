@@ -25,27 +25,33 @@ inline std::string readTextFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Starts path with args, its stdout and stderr going to outputFile (created or emptied; may be
+// /dev/null); returns the child's pid.
+inline pid_t spawnProgram(const std::string& path, const std::vector<std::string>& args,
+                          const std::string& outputFile) {
+  std::vector<std::string> argv = {path};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  cargv.reserve(argv.size() + 1);
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, STDOUT_FILENO);
+    ::dup2(fd, STDERR_FILENO);
+    ::execv(cargv[0], cargv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
 // A child process writing its stdout and stderr to outputFile; killed when still running at
 // destruction.
 class Program {
  public:
   Program(const std::string& path, const std::vector<std::string>& args, std::string outputFile)
-      : output_(std::move(outputFile)) {
-    std::vector<std::string> argv = {path};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    cargv.reserve(argv.size() + 1);
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      const int fd = ::open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(fd, STDOUT_FILENO);
-      ::dup2(fd, STDERR_FILENO);
-      ::execv(cargv[0], cargv.data());
-      ::_exit(127);
-    }
-  }
+      : output_(std::move(outputFile)), pid_(spawnProgram(path, args, output_)) {}
   ~Program() {
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
