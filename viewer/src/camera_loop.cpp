@@ -108,31 +108,17 @@ void CameraLoop::start() {
 }
 
 void CameraLoop::stop() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
+  queue_.stop();
   if (thread_.joinable()) thread_.join();
 }
 
 void CameraLoop::submit(CameraCommand command, Reply reply) {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    commands_.push_back({std::move(command), std::move(reply)});
-  }
-  wake_.notify_all();
+  queue_.push(std::move(command), std::move(reply));
 }
 
-bool CameraLoop::stopping() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return stopping_;
-}
+bool CameraLoop::stopping() { return queue_.stopping(); }
 
-void CameraLoop::idle(std::chrono::milliseconds time) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait_for(lock, time, [this] { return stopping_ || !commands_.empty(); });
-}
+void CameraLoop::idle(std::chrono::milliseconds time) { queue_.waitUntil(Clock::now() + time); }
 
 void CameraLoop::idleUntil(Clock::time_point t) {
   const Clock::time_point now = Clock::now();
@@ -260,18 +246,11 @@ void CameraLoop::onState(CameraState state, const std::string& why) {
 }
 
 void CameraLoop::runCommands() {
-  for (;;) {
-    Pending p;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (commands_.empty()) return;
-      p = std::move(commands_.front());
-      commands_.pop_front();
-    }
-    nlohmann::json answer = execute(p.command);
+  while (std::optional<CommandQueue::Pending> p = queue_.take()) {
+    nlohmann::json answer = execute(p->command);
     answer["type"] = "reply";
-    answer["id"] = p.command.id ? nlohmann::json(*p.command.id) : nlohmann::json(nullptr);
-    if (p.reply) p.reply(std::move(answer));
+    answer["id"] = p->command.id ? nlohmann::json(*p->command.id) : nlohmann::json(nullptr);
+    if (p->reply) p->reply(std::move(answer));
     publishStatus();
   }
 }

@@ -22,6 +22,7 @@
 
 #include "camera_command.h"
 #include "camera_status.h"
+#include "command_queue.h"
 #include "depth_view.h"
 #include "recorder.h"
 #include "vyxhost/camera.h"
@@ -86,13 +87,6 @@ class CameraLoop : public CommandSink {
   void sendStatus();
 
  private:
-  // std::function's move may throw by the letter of C++17; libstdc++'s does not.
-  // NOLINTNEXTLINE(bugprone-exception-escape)
-  struct Pending {
-    CameraCommand command;
-    Reply reply;
-  };
-
   void run();
   void closeCamera();
   bool stopping();
@@ -133,10 +127,7 @@ class CameraLoop : public CommandSink {
   mutable std::mutex snapshotMutex_;
   Snapshot snapshot_;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Pending> commands_;
-  bool stopping_ = false;
+  CommandQueue queue_;
   std::thread thread_;
 
   // Camera thread only from here on (and the caller of open() before start()).

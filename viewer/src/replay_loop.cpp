@@ -66,20 +66,12 @@ void ReplayLoop::start() {
 }
 
 void ReplayLoop::stop() {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
+  queue_.stop();
   if (thread_.joinable()) thread_.join();
 }
 
 void ReplayLoop::submit(CameraCommand command, Reply reply) {
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    commands_.push_back({std::move(command), std::move(reply)});
-  }
-  wake_.notify_all();
+  queue_.push(std::move(command), std::move(reply));
 }
 
 void ReplayLoop::run() {
@@ -110,32 +102,25 @@ void ReplayLoop::run() {
       lastStatus = Clock::now();
       publishStatus();
     }
-    std::unique_lock<std::mutex> lock(mutex_);
-    const Clock::time_point wakeAt =
-        playing_ ? std::min(due_, lastStatus + kStatusEvery) : lastStatus + kStatusEvery;
-    wake_.wait_until(lock, wakeAt, [this] { return stopping_ || !commands_.empty(); });
+    queue_.waitUntil(playing_ ? std::min(due_, lastStatus + kStatusEvery)
+                              : lastStatus + kStatusEvery);
   }
 }
 
 bool ReplayLoop::runCommands() {
   for (;;) {
-    Pending p;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return false;
-      if (commands_.empty()) return true;
-      p = std::move(commands_.front());
-      commands_.pop_front();
-    }
+    if (queue_.stopping()) return false;
+    std::optional<CommandQueue::Pending> p = queue_.take();
+    if (!p) return true;
     nlohmann::json answer;
     try {
-      answer = execute(p.command);
+      answer = execute(p->command);
     } catch (const std::exception& e) {
       answer = {{"ok", false}, {"error", {{"message", e.what()}}}};
     }
     answer["type"] = "reply";
-    answer["id"] = p.command.id ? nlohmann::json(*p.command.id) : nlohmann::json(nullptr);
-    if (p.reply) p.reply(std::move(answer));
+    answer["id"] = p->command.id ? nlohmann::json(*p->command.id) : nlohmann::json(nullptr);
+    if (p->reply) p->reply(std::move(answer));
     publishStatus();
   }
 }

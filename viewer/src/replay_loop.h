@@ -19,6 +19,7 @@
 
 #include "camera_command.h"
 #include "camera_status.h"
+#include "command_queue.h"
 #include "depth_view.h"
 #include "vyxhost/camera.h"
 #include "vyxrec/mcap_playback.h"
@@ -53,12 +54,6 @@ class ReplayLoop : public CommandSink {
   const std::string& cut() const { return cut_; }
 
  private:
-  // std::function's move may throw by the letter of C++17; libstdc++'s does not.
-  // NOLINTNEXTLINE(bugprone-exception-escape)
-  struct Pending {
-    CameraCommand command;
-    Reply reply;
-  };
   using Clock = std::chrono::steady_clock;
 
   void index();
@@ -79,10 +74,7 @@ class ReplayLoop : public CommandSink {
   std::string camera_;
   std::string cut_;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Pending> commands_;
-  bool stopping_ = false;
+  CommandQueue queue_;
   std::thread thread_;
 
   // The replay thread only.
