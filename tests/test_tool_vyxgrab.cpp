@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "lvtsim/scene.h"
 #include "lvtwire/frame_format.h"
 #include "program_run.h"
+#include "recording_fixture.h"
 #include "sim_fixture.h"
 #include "temp_dir.h"
 #include "vyxdatadescription.h"
@@ -768,6 +770,22 @@ TEST(VyxgrabRecording, MergeOfTwoRecordingsKeepsEveryFrameInStampOrder) {
   size_t runs = 0;
   for (const vyxrec::McapMetadata& m : play.reader().metadata()) runs += m.name == "run";
   EXPECT_EQ(runs, 2u);
+
+  // Cameras of the same name from two hosts: the one that comes second in time (this host's:
+  // the other file's stamps are older) is named after its host.
+  const std::string other = scratch.file("other-host.mcap");
+  vyxtest::recWrite(other, 1, 3, {}, R"({"tool": "vyxgrab", "host": "cell-3.local"})");
+  const std::string hosts = scratch.file("hosts.mcap");
+  const GrabRun mergedHosts = grab(scratch, {"--merge", a, other, "--out", hosts});
+  ASSERT_EQ(mergedHosts.exitCode, 0) << mergedHosts.output;
+  vyxrec::McapPlayback both(hosts);
+  const std::vector<vyxrec::PlaybackFrame> all = playAll(both);
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  std::string thisHost = host;
+  for (char& c : thisHost) c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+  EXPECT_EQ(both.cameras(), (std::vector<std::string>{"cam0", "cam0_" + thisHost}));
+  EXPECT_EQ(all.size(), 6u + 3u);
 }
 
 // A recorder killed outright loses at most its open chunk: 8 s into a paced run, at least the

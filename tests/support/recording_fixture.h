@@ -115,8 +115,9 @@ inline std::string recCounters(uint64_t frames) {
 // Records `frames` frames from each of `cameras` cameras, interleaved, with the
 // lens model at the start and when it changes, and finishes the file.
 inline void recWrite(const std::string& path, unsigned cameras, uint64_t frames,
-                     const vyxrec::McapWriterOptions& options = {}) {
-  vyxrec::McapRecorder rec(path, recManifest(), options);
+                     const vyxrec::McapWriterOptions& options = {},
+                     const std::string& manifest = recManifest()) {
+  vyxrec::McapRecorder rec(path, manifest, options);
   std::vector<int> handles;
   for (unsigned c = 0; c < cameras; ++c) handles.push_back(rec.addCamera(recCameraName(c)));
   RecFrame f;
