@@ -70,12 +70,9 @@ def main():
 
     viewer = subprocess.Popen([args.viewer, "--simulate", "--fps", "30", "--port", "0"], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True)
-    url = None
-    for line in viewer.stdout:
-        found = re.search(r"live view at (http://\S+)", line)
-        if found:
-            url = found.group(1)
-            break
+    # The first line naming the page's address; the viewer prints it once it serves.
+    announced = (re.search(r"live view at (http://\S+)", line) for line in viewer.stdout)
+    url = next((found.group(1) for found in announced if found), None)
     options = Options()
     for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
                  "--enable-unsafe-swiftshader", "--window-size=1300,1400"):

@@ -115,13 +115,10 @@ void useInstance(const vyxhost::EntryPoints& p, ByteReader& args) {
 
 }  // namespace
 
-// Starts the fake camera and loads the plug-in before fuzzing starts, so that
-// libFuzzer registers the plug-in's coverage counters with its own.
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+VYXFUZZ_SET_UP_BEFORE_FUZZING([] {
   rig();
   vyxfuzz::plugin();
-  return 0;
-}
+})
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Rig& r = rig();

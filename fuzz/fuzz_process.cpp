@@ -110,12 +110,7 @@ uint64_t bytesFor(const VYXDataDescription& d) {
 
 }  // namespace
 
-// Loads the plug-in (and starts the camera) before fuzzing starts, so that
-// libFuzzer registers the plug-in's coverage counters with its own.
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  api();
-  return 0;
-}
+VYXFUZZ_SET_UP_BEFORE_FUZZING(api)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const vyxhost::EntryPoints& p = api();

@@ -57,4 +57,12 @@ inline const vyxhost::Plugin& plugin() {
 
 }  // namespace vyxfuzz
 
+// Sets a target up (loads the plug-in, starts its camera) before fuzzing starts, so that
+// libFuzzer registers the plug-in's coverage counters with its own.
+#define VYXFUZZ_SET_UP_BEFORE_FUZZING(setUp)                             \
+  extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) { \
+    setUp();                                                             \
+    return 0;                                                            \
+  }
+
 #endif

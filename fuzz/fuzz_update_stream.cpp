@@ -87,12 +87,7 @@ size_t inspect(const vyxhost::EntryPoints& p) {
 
 }  // namespace
 
-// Loads the plug-in (and starts the camera) before fuzzing starts, so that
-// libFuzzer registers the plug-in's coverage counters with its own.
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  rig();
-  return 0;
-}
+VYXFUZZ_SET_UP_BEFORE_FUZZING(rig)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Rig& r = rig();

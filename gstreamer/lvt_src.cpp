@@ -147,6 +147,12 @@ void keepSetting(State& st, guint prop, guint value, bool open) {
   }
 }
 
+// A string property's value; "" for none.
+std::string textOf(const GValue* value) {
+  const gchar* text = g_value_get_string(value);
+  return text != nullptr ? text : "";
+}
+
 void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec* pspec) {
   State& st = stateOf(object);
   std::string refusal;  // posted once the state is unlocked: bus handlers may read properties
@@ -163,19 +169,13 @@ void setProperty(GObject* object, guint propId, const GValue* value, GParamSpec*
   };
   switch (propId) {
     case PROP_ADDRESS:
-      if (!refuseWhileOpen()) {
-        const gchar* text = g_value_get_string(value);
-        st.settings.address = text ? text : "";
-      }
+      if (!refuseWhileOpen()) st.settings.address = textOf(value);
       break;
     case PROP_SIMULATE:
       if (!refuseWhileOpen()) st.settings.simulate = g_value_get_boolean(value);
       break;
     case PROP_PLUGIN:
-      if (!refuseWhileOpen()) {
-        const gchar* text = g_value_get_string(value);
-        st.settings.pluginPath = text ? text : "";
-      }
+      if (!refuseWhileOpen()) st.settings.pluginPath = textOf(value);
       break;
     case PROP_IMAGE:
       st.image = static_cast<Image>(g_value_get_enum(value));

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "exit_codes.h"
 #include "grab_output.h"
 #include "grab_report.h"
 #include "grab_session.h"
@@ -22,8 +23,8 @@ namespace vyxgrab {
 
 namespace {
 
-constexpr int kExitError = 1;
-constexpr int kExitSignalBase = 128;
+using vyxtools::kExitError;
+using vyxtools::kExitSignalBase;
 
 // One camera's thread and what the main thread may read of it while it runs.
 struct CameraRun {

@@ -11,14 +11,16 @@
 #include "amplitude_source.h"
 #include "board_finder.h"
 #include "calib_options.h"
+#include "exit_codes.h"
 #include "lens_fit.h"
 #include "view_collection.h"
 #include "vyxhost/lens.h"
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+using vyxtools::kExitError;
+using vyxtools::kExitUsage;
+
 // Images kept to look for a board of another size when the given one is never found.
 constexpr size_t kProbeImages = 6;
 // A square narrower than this many pixels even when the board fills the image is never found.
@@ -84,7 +86,7 @@ int run(const vyxcalib::CalibOptions& o) {
                      "pixels wide even filling the %d x %d image\n",
                      boardName(board).c_str(), o.columns + 1, o.rows + 1, kMinSquarePx, width,
                      height);
-        return kExitFailed;
+        return kExitError;
       }
       views.emplace(board, width, height);
     }
@@ -112,7 +114,7 @@ int run(const vyxcalib::CalibOptions& o) {
 
   if (tried == 0) {
     std::fprintf(stderr, "vyxcalib: %s gave no amplitude images\n", source->describe().c_str());
-    return kExitFailed;
+    return kExitError;
   }
   if (seen == 0) {
     std::fprintf(stderr,
@@ -123,7 +125,7 @@ int run(const vyxcalib::CalibOptions& o) {
     if (const auto other = vyxcalib::findOtherBoard(probes, board))
       std::fprintf(stderr, "vyxcalib: a %s board is in view: try --board %s\n",
                    boardName(*other).c_str(), boardName(*other).c_str());
-    return kExitFailed;
+    return kExitError;
   }
   std::printf("board found in %llu of %llu images, %zu views kept\n",
               static_cast<unsigned long long>(seen), static_cast<unsigned long long>(tried),
@@ -132,7 +134,7 @@ int run(const vyxcalib::CalibOptions& o) {
   if (views->views().size() < 3) {
     std::fprintf(stderr, "vyxcalib: too few views to calibrate; missing: %s. No file written.\n",
                  join(missing).c_str());
-    return kExitFailed;
+    return kExitError;
   }
 
   vyxcalib::LensFit fit = vyxcalib::fitLens(views->views(), board, o.square, width, height);
@@ -148,11 +150,11 @@ int run(const vyxcalib::CalibOptions& o) {
                  "vyxcalib: not enough pose variety to trust this lens; missing: %s. No "
                  "file written.\n",
                  join(missing).c_str());
-    return kExitFailed;
+    return kExitError;
   }
   if (const std::string why = vyxcalib::judgeFit(fit); !why.empty()) {
     std::fprintf(stderr, "vyxcalib: %s. No file written.\n", why.c_str());
-    return kExitFailed;
+    return kExitError;
   }
   char sourceText[400];
   std::snprintf(sourceText, sizeof sourceText,
@@ -184,6 +186,6 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "vyxcalib: %s\n", e.what());
-    return kExitFailed;
+    return kExitError;
   }
 }

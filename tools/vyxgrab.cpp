@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "convert_recording.h"
+#include "exit_codes.h"
 #include "grab_options.h"
 #include "grab_report.h"
 #include "grab_session.h"
@@ -31,9 +32,9 @@
 
 namespace {
 
-constexpr int kExitError = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitSignalBase = 128;
+using vyxtools::kExitError;
+using vyxtools::kExitSignalBase;
+using vyxtools::kExitUsage;
 
 struct Camera {
   std::string address;

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "vyxhost/lens.h"
+
 namespace lvtcam {
 
 namespace py = pybind11;
@@ -21,16 +23,12 @@ void Depth::process(float* distance, const float* amplitude, uint8_t* valid, flo
 }
 
 py::dict lensDict(const vyxhost::LensModel& lens) {
+  // The calibration file's fields, from its one writer; its notes on meaning left out.
+  const py::dict file = py::module_::import("json").attr("loads")(vyxhost::calibrationJson(lens));
   py::dict out;
-  out["width"] = lens.width;
-  out["height"] = lens.height;
-  out["fx"] = lens.fx;
-  out["fy"] = lens.fy;
-  out["cx"] = lens.cx;
-  out["cy"] = lens.cy;
-  out["distortion"] = py::tuple(py::cast(lens.distortion));
-  out["source"] = lens.source;
-  out["nominal"] = lens.nominal;
+  for (const char* key : {"width", "height", "fx", "fy", "cx", "cy", "source", "nominal"})
+    out[key] = file[key];
+  out["distortion"] = py::tuple(file["distortion"]);
   return out;
 }
 
