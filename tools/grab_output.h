@@ -3,6 +3,7 @@
 // when the grab fails (disk full, camera lost).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,9 @@ class RigRecording {
   std::mutex mutex_;
   std::map<std::string, std::string> counters_;
 };
+
+// The size of a file written, in bytes; 0 when it cannot be read.
+uint64_t fileSize(const std::string& path);
 
 // The counters as a recording's "counters" record holds them (JSON).
 std::string countersJson(const vyxhost::Counters& counters, const vyxrec::Settings& readBack);

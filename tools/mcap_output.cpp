@@ -17,17 +17,17 @@
 
 namespace vyxgrab {
 
+uint64_t fileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 namespace {
 
 vyxrec::ros2::CameraInfo cameraInfoOf(const vyxhost::LensModel& lens, const std::string& name) {
   return vyxrec::ros2::pinholeCameraInfo(name, static_cast<uint32_t>(lens.width),
                                          static_cast<uint32_t>(lens.height), lens.fx, lens.fy,
                                          lens.cx, lens.cy, lens.distortion);
-}
-
-uint64_t fileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 void refuseExisting(const GrabOptions& o) {

@@ -165,14 +165,7 @@ int runRig(const GrabOptions& o, const RigHooks& hooks, std::FILE* out, std::FIL
     status = kExitError;
   }
   for (RigCameraReport& r : reports) r.report.fileBytes = 0;  // the file's size after closing
-  reports.front().report.fileBytes = [&] {
-    std::FILE* f = std::fopen(o.outDir.c_str(), "rb");
-    if (f == nullptr) return uint64_t{0};
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    std::fclose(f);
-    return size > 0 ? static_cast<uint64_t>(size) : uint64_t{0};
-  }();
+  reports.front().report.fileBytes = fileSize(o.outDir);
   std::fputs(formatRigSummary(reports, o.outDir).c_str(), out);
   std::fflush(out);
 
